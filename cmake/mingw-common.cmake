@@ -1,0 +1,13 @@
+# Shared part of the two mingw-w64 toolchains. WEDGECARD_MINGW_TRIPLE is set by the includer.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${WEDGECARD_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${WEDGECARD_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${WEDGECARD_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${WEDGECARD_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Deliverables carry their runtime inside: no libstdc++, libgcc or winpthread DLLs beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")

@@ -1,0 +1,267 @@
+#include "driver/capture/KeyboardHook.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "driver/diagnostics/untLogger.h"
+
+namespace wedgecard {
+
+namespace {
+
+thread_local TKeyboardHook* FirstOnThread = nullptr;
+
+bool IsKeyMessage(std::uint32_t Message) noexcept {
+    return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
+           Message == wm::SysKeyUp;
+}
+
+}  // namespace
+
+TKeyboardHook::TKeyboardHook(TCapturePlatform& Platform)
+    : FPlatform(Platform), FKeys(std::make_unique<TKeys>()), FHook(Platform) {
+    FHook.OnHook = [this](int Code, std::uintptr_t WParam, std::intptr_t LParam) {
+        HookProc(Code, WParam, LParam);
+    };
+    FNextOnThread = FirstOnThread;
+    FirstOnThread = this;
+}
+
+TKeyboardHook::~TKeyboardHook() {
+    try {
+        FHook.SetActive(false);
+    } catch (...) {
+        // The hook stays installed, but ~TMessageHook unlinks this object from it.
+    }
+    try {
+        ReleaseHeldKeys();
+    } catch (...) {
+    }
+    for (TKeyboardHook** link = &FirstOnThread; *link != nullptr; link = &(*link)->FNextOnThread) {
+        if (*link == this) {
+            *link = FNextOnThread;
+            break;
+        }
+    }
+}
+
+TKeyboardHook* TKeyboardHook::FindOnThread(std::uintptr_t Cookie) noexcept {
+    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook->Cookie() == Cookie) {
+            return hook;
+        }
+    }
+    return nullptr;
+}
+
+TKeyboardHook* TKeyboardHook::FindTimerOwner(std::uintptr_t TimerID) noexcept {
+    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook->FTimerID != 0 && hook->FTimerID == TimerID) {
+            return hook;
+        }
+    }
+    return nullptr;
+}
+
+std::uintptr_t TKeyboardHook::Cookie() const noexcept {
+    return reinterpret_cast<std::uintptr_t>(this);
+}
+
+TLogger& TKeyboardHook::Logger() {
+    if (!FLogger) {
+        FLogger = std::make_unique<TLogger>("TKeyboardHook");
+    }
+    return *FLogger;
+}
+
+void TKeyboardHook::SetActive(bool Value) {
+    if (Value == Active()) {
+        return;
+    }
+    FHook.SetActive(Value);
+    if (!Value) {
+        ReleaseHeldKeys();
+    }
+}
+
+void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Message) {
+    // A message only looked at is handled when it is removed.
+    if (Code != hook::Action || WParam != hook::Remove || Message == 0) {
+        return;
+    }
+    TMsg record;
+    std::memcpy(&record, reinterpret_cast<const void*>(Message), sizeof record);
+    try {
+        HandleMessage(record);
+    } catch (const std::exception& error) {
+        Logger().Error(std::string("HookProc: ") + error.what());
+    } catch (...) {
+        Logger().Error("HookProc: ");
+    }
+    std::memcpy(reinterpret_cast<void*>(Message), &record, sizeof record);
+}
+
+void TKeyboardHook::HandleMessage(TMsg& Message) {
+    if (IsKeyMessage(Message.message)) {
+        CaptureKey(Message);
+    } else if (Message.message == wm::Timer) {
+        if (TKeyboardHook* owner = FindTimerOwner(Message.wParam)) {
+            owner->StopTimer();
+            owner->ProcessBuffer();
+        }
+    } else if (Message.message == WM_REPLAYKEY) {
+        if (TKeyboardHook* owner = FindOnThread(Message.wParam)) {
+            owner->ReplayKey(Message);
+        }
+    }
+    if (!FReplayPosted && !FReplay.empty()) {
+        // A replay message could not be posted earlier (the queue was full). The thread is
+        // emptying its queue now, so there is room again.
+        PostNextReplay();
+    }
+}
+
+void TKeyboardHook::CaptureKey(TMsg& Message) {
+    StopTimer();
+    const auto repeatCount = static_cast<int>(Message.lParam & 0xFFFF);
+    if (repeatCount > 0) {
+        TKeyboardState state;
+        FPlatform.GetKeyboardState(state);
+        const std::int32_t shiftState =
+            ((state[vk::Shift] & 0x80) != 0 ? 1 : 0) | ((state[vk::Capital] & 0x01) != 0 ? 2 : 0);
+        const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+        TMsg single = Message;
+        single.lParam = (Message.lParam & ~std::intptr_t{0xFFFF}) | 1;
+        for (int i = 0; i < repeatCount; ++i) {
+            TKey* key = FKeys->Add();
+            key->Msg = single;
+            key->KeyboardState = state;
+            key->ShiftState = shiftState;
+            key->KeyUp = keyUp;
+        }
+    }
+    Message.message = wm::Null;
+    StartTimer();
+}
+
+void TKeyboardHook::StartTimer() {
+    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(std::max(FSensitivity, 0)));
+    if (FTimerID == 0) {
+        // Without a timer the burst would never end and its keys would be held forever.
+        ProcessBuffer();
+    }
+}
+
+void TKeyboardHook::StopTimer() {
+    if (FTimerID != 0) {
+        FPlatform.KillTimer(FTimerID);
+        FTimerID = 0;
+    }
+}
+
+void TKeyboardHook::ProcessBuffer() {
+    // The burst leaves the capture before the handler sees it: a handler that retrieves
+    // messages (a host showing a dialog from its event handler) starts a new burst instead of
+    // changing this one under the handler's feet.
+    std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+    const int count = burst->Count();
+    // Nothing is consumed unless the handler says so.
+    int start = count;
+    int stop = -1;
+    bool cardData = false;
+    std::exception_ptr failure;
+    try {
+        cardData = OnKeyboardData && OnKeyboardData(*burst, start, stop);
+    } catch (...) {
+        // A handler that fails after it recognised card data (the host refused the event) has
+        // already reported the range it consumed; the rest still goes back.
+        failure = std::current_exception();
+        cardData = start <= stop;
+    }
+    start = std::clamp(start, 0, count);
+    stop = std::clamp(stop, -1, count - 1);
+    if (cardData && start <= stop) {
+        FlushMessages(*burst, 0, start - 1);
+        FlushMessages(*burst, stop + 1 - start, burst->Count() - 1);
+    } else {
+        FlushMessages(*burst, 0, count - 1);
+    }
+    PostNextReplay();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void TKeyboardHook::FlushMessages(TKeys& Burst, int First, int Last) {
+    Logger().Debug("FlushMessages: " + Burst.GetText(First, Last, true));
+    for (int i = First; i <= Last; ++i) {
+        TKey* key = Burst.Items(First);
+        if (key == nullptr) {
+            break;
+        }
+        key->SetOwner(nullptr);
+        FReplay.push_back(TReplay{std::unique_ptr<TKey>(key), FNextSerial++});
+    }
+}
+
+void TKeyboardHook::PostNextReplay() {
+    if (FReplay.empty() || FReplayPosted) {
+        return;
+    }
+    if (!Active()) {
+        ReleaseHeldKeys();
+        return;
+    }
+    FReplayPosted = FPlatform.PostMessageA(nullptr, WM_REPLAYKEY, Cookie(),
+                                           static_cast<std::intptr_t>(FReplay.front().Serial));
+}
+
+void TKeyboardHook::ReplayKey(TMsg& Message) {
+    // Only the message of the key that is next in line counts; one posted before the capture
+    // was switched off, or not posted by us at all, is left alone.
+    if (!FReplayPosted || FReplay.empty() ||
+        Message.lParam != static_cast<std::intptr_t>(FReplay.front().Serial)) {
+        return;
+    }
+    const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
+    FReplay.pop_front();
+    FReplayPosted = false;
+
+    Message.hwnd = FocusWindow();
+    Message.message = key->Msg.message;
+    Message.wParam = key->Msg.wParam;
+    Message.lParam = key->Msg.lParam;
+    FPlatform.SetKeyboardState(key->KeyboardState);
+    PostNextReplay();
+}
+
+TWindowHandle TKeyboardHook::FocusWindow() {
+    TWindowHandle window = FPlatform.GetFocus();
+    return window != nullptr ? window : FPlatform.GetActiveWindow();
+}
+
+void TKeyboardHook::PostToFocus(const TKey& Key) {
+    if (TWindowHandle window = FocusWindow()) {
+        FPlatform.PostMessageA(window, Key.Msg.message, Key.Msg.wParam, Key.Msg.lParam);
+    }
+}
+
+void TKeyboardHook::ReleaseHeldKeys() {
+    StopTimer();
+    std::deque<TReplay> replay = std::exchange(FReplay, {});
+    FReplayPosted = false;
+    const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+    if (burst->Count() > 0) {
+        Logger().Debug("FlushMessages: " + burst->GetText(0, burst->Count() - 1, true));
+    }
+    for (const TReplay& item : replay) {
+        PostToFocus(*item.Key);
+    }
+    for (int i = 0; i < burst->Count(); ++i) {
+        PostToFocus(*burst->Items(i));
+    }
+}
+
+}  // namespace wedgecard

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/capture/CapturePlatform.h"
+#include "driver/core/OwnerList.h"
+
+namespace wedgecard {
+
+class TKeys;
+
+// Virtual-key codes the capture cares about (windows.h has the usual names as macros).
+namespace vk {
+inline constexpr std::uint8_t Tab = 9;
+inline constexpr std::uint8_t Return = 13;
+inline constexpr std::uint8_t Shift = 16;
+inline constexpr std::uint8_t Control = 17;
+inline constexpr std::uint8_t Menu = 18;
+inline constexpr std::uint8_t Capital = 20;
+
+// Shift, Ctrl and Alt: never part of a text, stepped over by the track search.
+[[nodiscard]] constexpr bool IsModifier(std::uint8_t Code) noexcept {
+    return Code == Shift || Code == Control || Code == Menu;
+}
+}  // namespace vk
+
+// One captured key message with the keyboard state of the moment it was taken.
+class TKey final : public TOwnedItem<TKeys, TKey> {
+public:
+    explicit TKey(TKeys* Owner = nullptr) : TOwnedItem(Owner) {}
+
+    // Copies the message and the states, not the owner.
+    void Assign(const TKey& Source) noexcept;
+
+    [[nodiscard]] std::uint8_t Code() const noexcept {
+        return static_cast<std::uint8_t>(Msg.wParam & 0xFF);
+    }
+
+    TMsg Msg;
+    bool KeyUp = false;
+    TKeyboardState KeyboardState{};
+    // Bit 0: Shift held; bit 1: Caps Lock on.
+    std::int32_t ShiftState = 0;
+};
+
+// The keys of one burst, in the order they were taken. Owns them.
+class TKeys final : public TOwnerList<TKeys, TKey> {
+public:
+    TKey* Add() { return new TKey(this); }
+
+    // Text of the keys at First..Last: the characters of the keys, key releases and Shift,
+    // Ctrl and Alt presses left out. Escaped, a key without a character shows as "#code;" and
+    // "#" as "##". Positions outside the list count as no keys.
+    [[nodiscard]] std::string GetText(int First, int Last, bool Escaped) const;
+
+    // The same keys for a person to read: keys without a character as "#code " ("#13 ", and
+    // " #9 " after the first key).
+    [[nodiscard]] std::string GetDisplayText(int First, int Last) const;
+
+    // Whether the key presses from Index on spell Codes, releases and Shift, Ctrl and Alt
+    // presses stepped over. Index ends where the comparison stopped.
+    bool MatchCodes(int& Index, std::string_view Codes) const;
+
+    // One track framed by Prefix and Suffix, searched from Start. On success Start is where the
+    // track begins, Stop where it ends and Text its escaped data.
+    bool FindTrack(std::string_view Prefix, std::string_view Suffix, std::string& Text, int& Stop,
+                   int& Start) const;
+
+    struct TTrackTemplate {
+        std::string Prefix;
+        std::string Suffix;
+    };
+    using TTemplates = std::array<TTrackTemplate, 3>;
+    using TTracks = std::array<std::string, 3>;
+
+    // Tracks 1 to 3 of one device; Start and Stop bound all tracks found.
+    bool FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const;
+
+private:
+    template <class TAppend>
+    void WalkText(int First, int Last, TAppend&& Append) const;
+};
+
+// The US layout the driver reads characters with: [ShiftState][virtual-key code], 0 for a key
+// without a character.
+extern const std::array<std::array<char, 256>, 4> KeyChars;
+
+// Display names of the virtual-key codes; empty for a code without a name.
+extern const std::array<std::string_view, 256> KeyNames;
+
+[[nodiscard]] char KeyChar(std::int32_t ShiftState, std::uint8_t Code) noexcept;
+
+// The key-code notation of prefixes and suffixes: "#" and a decimal code from 0 to 255,
+// repeated with nothing between ("#9#13"). One byte per code; nothing for malformed text.
+[[nodiscard]] std::optional<std::string> ParseKeyCodes(std::string_view Text);
+
+}  // namespace wedgecard

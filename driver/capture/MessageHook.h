@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "driver/capture/CapturePlatform.h"
+
+namespace wedgecard {
+
+// One WH_GETMESSAGE hook on the calling thread, forwarding every retrieved message to OnHook.
+//
+// Several objects may be active on one thread (two driver objects, or the driver and its test
+// dialog). Each installs its own system hook, but a message is served once, to the object
+// activated last; when it is switched off, the one before it is served again.
+class TMessageHook {
+public:
+    using THookHandler =
+        std::function<void(int Code, std::uintptr_t WParam, std::intptr_t LParam)>;
+
+    explicit TMessageHook(TCapturePlatform& Platform) noexcept : FPlatform(Platform) {}
+    TMessageHook(const TMessageHook&) = delete;
+    TMessageHook& operator=(const TMessageHook&) = delete;
+    // Removes an installed hook. A removal the system refuses is not raised from here: the
+    // object leaves the thread's list all the same, so nothing can call into it.
+    ~TMessageHook();
+
+    [[nodiscard]] bool Active() const noexcept { return FHandle != nullptr; }
+
+    // Installs or removes the system hook; nothing when the state already matches. Raises
+    // std::runtime_error "Не удалось установить hook ..." or "Не удалось снять hook ..." with
+    // the system's text; a failed removal leaves the object active.
+    void SetActive(bool Value);
+
+    void DoHook(int Code, std::uintptr_t WParam, std::intptr_t LParam);
+
+    THookHandler OnHook;
+
+    // The hook procedure registered with every installation.
+    static std::intptr_t MessageHookProc(TCapturePlatform& Platform, int Code,
+                                         std::uintptr_t WParam, std::intptr_t LParam);
+
+    // The object the calling thread's messages are served to; null when none is active.
+    [[nodiscard]] static TMessageHook* CurrentMessageHook() noexcept;
+
+private:
+    void Link() noexcept;
+    void Unlink() noexcept;
+
+    TCapturePlatform& FPlatform;
+    THookHandle FHandle = nullptr;
+    // The object that was current on this thread before this one was activated.
+    TMessageHook* FPrevious = nullptr;
+};
+
+}  // namespace wedgecard

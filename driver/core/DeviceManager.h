@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/core/LumMSRTypes.h"
+#include "driver/core/OwnerList.h"
+
+namespace wedgecard {
+
+class TDeviceManager;
+
+// One open reader: its identifier and the settings given at Open.
+class T1CDevice final : public TOwnedItem<TDeviceManager, T1CDevice> {
+public:
+    T1CDevice(TDeviceManager* Owner, std::string ID) : TOwnedItem(Owner), FID(std::move(ID)) {}
+
+    [[nodiscard]] const std::string& ID() const noexcept { return FID; }
+
+    std::int32_t Sensitivity = 100;
+    TPrefixArray Prefixes;
+    TPrefixArray Suffixes;
+
+private:
+    std::string FID;
+};
+
+// The open devices in the order of opening. Owns them.
+class TDeviceManager final : public TOwnerList<TDeviceManager, T1CDevice> {
+public:
+    explicit TDeviceManager(IGuidSource& Guids) noexcept : FGuids(Guids) {}
+
+    // A new device at the end of the list, under a new identifier. Raises when the system
+    // cannot make a GUID; no device is added then.
+    T1CDevice* Add();
+
+    // Exact, case-sensitive comparison; none when no device has the identifier.
+    [[nodiscard]] T1CDevice* Find(const std::string& ID) const noexcept;
+
+private:
+    IGuidSource& FGuids;
+};
+
+// A GUID in registry form without braces: 36 characters, upper-case hexadecimal digits.
+[[nodiscard]] std::string FormatDeviceID(const IGuidSource::TGuid& Guid);
+
+}  // namespace wedgecard

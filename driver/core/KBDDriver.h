@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "driver/capture/CapturePlatform.h"
+#include "driver/capture/Keys.h"
+#include "driver/core/LumMSRTypes.h"
+
+namespace wedgecard {
+
+class TDeviceManager;
+class TEventManager;
+class T1CEvent;
+class TKeyboardHook;
+class TLogger;
+
+// What the driver needs of the platform it runs on.
+struct TDriverServices {
+    TCapturePlatform& Capture;
+    IGuidSource& Guids;
+    IModuleInfo& Module;
+    IDeviceTestDialog& DeviceTestDialog;
+};
+
+// The driver's logic behind the six operations of its automation interface: devices, the
+// keyboard capture, card recognition, the event queue and the last error. Every operation runs
+// on the host's user-interface thread; events are delivered synchronously through OnEvent, and
+// the host may call back into the driver from there.
+class TKBDDriver {
+public:
+    explicit TKBDDriver(const TDriverServices& Services);
+    TKBDDriver(const TKBDDriver&) = delete;
+    TKBDDriver& operator=(const TKBDDriver&) = delete;
+    // Drops undelivered events, forgets the devices and switches the capture off.
+    ~TKBDDriver();
+
+    // Each operation starts by clearing the last error and, when it fails, records code and
+    // text, logs them and returns false.
+    bool Open(IValuesArray& ValuesArray, std::wstring& DeviceID);
+    bool Close(const std::wstring& DeviceID);
+    bool EventProcessed(const std::wstring& DeviceID, bool StateFlag);
+    bool DeviceTest(std::wstring& AdditionalDescription);
+    void GetVersion(std::wstring& Version);
+
+    [[nodiscard]] std::int32_t LastErrorCode() const noexcept { return FLastErrorCode; }
+    [[nodiscard]] const std::string& LastErrorText() const noexcept { return FLastErrorText; }
+
+    TKBDEventHandler OnEvent;
+
+    // The capture's hand-over at the end of a burst: one card-read event per device that finds
+    // its tracks in Keys; Start..Stop are the keys consumed.
+    bool ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop);
+
+    // "@1" track 1 "@2" track 2 "@3" track 3, every "@" inside a track doubled.
+    [[nodiscard]] static std::string FormatTrackData(const TKeys::TTracks& Tracks);
+
+    void AddDataEvent(const std::string& Source, const std::string& Message,
+                      const std::string& Data);
+    void AddErrorEvent(const std::string& Text);
+    void FireNextEvent();
+    void FireEvent(const T1CEvent& Event);
+
+    TDeviceManager& Devices();
+    TEventManager& Events();
+    TKeyboardHook& KeyboardHook();
+    TLogger& Logger();
+
+private:
+    bool ClearError() noexcept;
+    bool HandleError(const std::exception& Error);
+
+    const TDriverServices FServices;
+    bool FEventSent = false;
+    std::unique_ptr<TLogger> FLogger;
+    std::unique_ptr<TEventManager> FEvents;
+    std::unique_ptr<TDeviceManager> FDevices;
+    std::unique_ptr<TKeyboardHook> FKeyboardHook;
+    std::int32_t FLastErrorCode = 0;
+    std::string FLastErrorText;
+};
+
+// A prefix or suffix setting in key-code notation, one byte per code. Raises the driver's
+// error 6 "<ParamName>: Неверный формат строки данных" for malformed text.
+[[nodiscard]] std::string DecodeKeyCodes(const std::string& Text, const std::string& ParamName);
+
+// The log file of a module: its path with the extension replaced by ".log"; empty for an
+// empty path.
+[[nodiscard]] std::string LogFileNameFor(const std::string& ModulePath);
+
+}  // namespace wedgecard

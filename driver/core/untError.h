@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace wedgecard {
+
+// A failure of the driver's own, with its code for the host's GetLastError.
+class EKBDError : public std::runtime_error {
+public:
+    EKBDError(std::int32_t Code, const std::string& Message)
+        : std::runtime_error(Message), FCode(Code) {}
+
+    [[nodiscard]] std::int32_t Code() const noexcept { return FCode; }
+
+private:
+    std::int32_t FCode;
+};
+
+namespace kbd_error {
+inline constexpr std::int32_t None = 0;
+inline constexpr std::int32_t InvalidDeviceID = 1;
+inline constexpr std::int32_t ValuesArrayRead = 2;
+inline constexpr std::int32_t EventNotSent = 3;
+inline constexpr std::int32_t InvalidParameter = 6;
+inline constexpr std::int32_t Other = 255;
+}  // namespace kbd_error
+
+inline constexpr const char* SNoError = "Ошибок нет";
+inline constexpr const char* SInvalidDeviceID = "Неверный идентификатор устройства";
+inline constexpr const char* SValuesArrayRead = "Не удалось получить данные из массива значений";
+inline constexpr const char* SEventNotSent = "Событие не посылалось";
+inline constexpr const char* SInvalidSensitivity =
+    "Некорректное значение параметра \"Чувствительность\"";
+inline constexpr const char* SInvalidDataFormat = ": Неверный формат строки данных";
+
+[[noreturn]] void RaiseKBDError(std::int32_t Code, const std::string& Message);
+
+}  // namespace wedgecard

@@ -1,0 +1,53 @@
+// Test entry point with a watchdog: a test that hangs (a message loop that never ends, a
+// timer that never fires) fails its run instead of stalling the whole suite.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+class TWatchdog {
+public:
+    explicit TWatchdog(std::chrono::seconds Limit)
+        : FThread([this, Limit] {
+              std::unique_lock lock(FLock);
+              if (!FDone.wait_for(lock, Limit, [this] { return FFinished; })) {
+                  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+                  std::fprintf(stderr, "watchdog: still running after %lld s%s%s.%s\n",
+                               static_cast<long long>(Limit.count()), test ? " in " : "",
+                               test ? test->test_suite_name() : "", test ? test->name() : "");
+                  std::fflush(stderr);
+                  std::_Exit(3);
+              }
+          }) {}
+
+    ~TWatchdog() {
+        {
+            std::lock_guard lock(FLock);
+            FFinished = true;
+        }
+        FDone.notify_one();
+        FThread.join();
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FDone;
+    bool FFinished = false;
+    std::thread FThread;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    const char* limit = std::getenv("WEDGECARD_TEST_WATCHDOG_SECONDS");
+    TWatchdog watchdog(std::chrono::seconds(limit != nullptr ? std::atoi(limit) : 90));
+    return RUN_ALL_TESTS();
+}
