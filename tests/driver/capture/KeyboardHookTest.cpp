@@ -1,1 +1,335 @@
+#include "driver/capture/KeyboardHook.h"
+
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeThread.h"
+#include "tests/support/LogCapture.h"
+
+namespace wedgecard::test {
+namespace {
+
+// A thread with one focused window and an active capture whose handler records each burst.
+class KeyboardCapture : public testing::Test {
+protected:
+    KeyboardCapture() : Window(Thread.CreateWindow("edit")), Hook(Thread) {
+        Hook.OnKeyboardData = [this](const TKeys& Keys, int& Start, int& Stop) {
+            Bursts.push_back(Keys.GetText(0, Keys.Count() - 1, true));
+            BurstSizes.push_back(Keys.Count());
+            BurstTimes.push_back(Thread.Now());
+            return Handler ? Handler(Keys, Start, Stop) : false;
+        };
+        Hook.SetActive(true);
+    }
+
+    [[nodiscard]] std::string Chars() { return Thread.Window(Window).Chars(); }
+    [[nodiscard]] std::string KeyStrokes() { return Thread.Window(Window).KeyStrokes(); }
+
+    TFakeThread Thread;
+    TWindowHandle Window;
+    TKeyboardHook Hook;
+    TKeyboardHook::TKeyboardDataHandler Handler;
+    std::vector<std::string> Bursts;
+    std::vector<int> BurstSizes;
+    std::vector<std::uint64_t> BurstTimes;
+};
+
+TEST_F(KeyboardCapture, HoldsKeysBackUntilTheBurstIsOver) {
+    Thread.Type("ab");
+    Thread.Advance(99);
+    EXPECT_EQ(Chars(), "");
+    EXPECT_EQ(Hook.Keys().Count(), 4);
+    Thread.Advance(1);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"ab"});
+    EXPECT_EQ(Chars(), "ab");
+    EXPECT_EQ(Hook.Keys().Count(), 0);
+}
+
+TEST_F(KeyboardCapture, EndsABurstOnlyAfterTheQuietTimeFollowingItsLastKey) {
+    const auto start = Thread.Now();
+    Thread.Tap('1');
+    Thread.Advance(50);
+    Thread.Tap('2');
+    Thread.Advance(50);
+    Thread.Tap('3');
+    Thread.Advance(300);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"123"});
+    EXPECT_EQ(BurstTimes.at(0), start + 100 + 100);
+}
+
+TEST_F(KeyboardCapture, SplitsAKeyWithARepeatCountIntoSingleKeys) {
+    Thread.KeyDown('A', 3);
+    Thread.Advance(150);
+    ASSERT_EQ(BurstSizes, std::vector<int>{3});
+    EXPECT_EQ(Bursts[0], "aaa");
+    const auto& received = Thread.Window(Window).Received;
+    int keyDowns = 0;
+    for (const auto& message : received) {
+        if (message.Message == wm::KeyDown) {
+            ++keyDowns;
+            EXPECT_EQ(message.LParam & 0xFFFF, 1);
+            EXPECT_EQ((message.LParam >> 16) & 0xFF, 'A');  // the rest of lParam is kept
+        }
+    }
+    EXPECT_EQ(keyDowns, 3);
+}
+
+TEST_F(KeyboardCapture, SwallowsAKeyWithoutRepeatsAndStillEndsTheBurst) {
+    TLogCapture log;
+    Thread.KeyDown('A', 0);
+    Thread.Advance(150);
+    EXPECT_EQ(BurstSizes, std::vector<int>{0});
+    EXPECT_TRUE(Thread.Window(Window).Received.empty());
+    EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: "));
+}
+
+TEST_F(KeyboardCapture, GivesBackTheWholeBurstInOrderWhenItHoldsNoCardData) {
+    Thread.Type("Hi");
+    Thread.Tap(vk::Return);
+    Thread.Advance(150);
+    EXPECT_EQ(KeyStrokes(), "+16 +72 -72 -16 +73 -73 +13 -13");
+    EXPECT_EQ(Chars(), "Hi\r");
+}
+
+TEST_F(KeyboardCapture, GivesBackEverythingWithoutAHandler) {
+    Hook.OnKeyboardData = nullptr;
+    Thread.Type("xy");
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "xy");
+}
+
+TEST_F(KeyboardCapture, DropsTheConsumedRangeAndGivesBackTheRestInOrder) {
+    Handler = [](const TKeys&, int& Start, int& Stop) {
+        Start = 2;
+        Stop = 6;
+        return true;
+    };
+    for (char c : std::string("0123456789")) {
+        Thread.KeyDown(static_cast<std::uint8_t>(c));
+    }
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "01789");
+}
+
+TEST_F(KeyboardCapture, GivesBackNothingAfterAStopPastTheLastKey) {
+    Handler = [](const TKeys& Keys, int& Start, int& Stop) {
+        Start = 1;
+        Stop = Keys.Count() + 5;
+        return true;
+    };
+    Thread.Type("abc");
+    Thread.Advance(150);
+    EXPECT_EQ(KeyStrokes(), "+65");
+}
+
+TEST_F(KeyboardCapture, ReplaysAKeyToTheWindowFocusedAtReplayTime) {
+    auto other = Thread.CreateWindow("other");
+    Thread.Type("k");
+    Thread.Advance(50);
+    Thread.SetFocus(other);
+    Thread.Advance(100);
+    EXPECT_EQ(Chars(), "");
+    EXPECT_EQ(Thread.Window(other).Chars(), "k");
+}
+
+TEST_F(KeyboardCapture, FallsBackToTheActiveWindowWhenNoWindowHasTheFocus) {
+    auto active = Thread.CreateWindow("active");
+    Thread.SetActiveWindow(active);
+    Thread.Type("k");
+    Thread.SetFocus(nullptr);
+    Thread.Advance(150);
+    EXPECT_EQ(Thread.Window(active).Chars(), "k");
+}
+
+TEST_F(KeyboardCapture, RestoresTheShiftStateAKeyWasTypedWith) {
+    Thread.KeyDown(vk::Shift);
+    Thread.KeyDown('A');
+    Thread.KeyUp(vk::Shift);
+    Thread.KeyUp('A');
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "A");
+    for (const auto& message : Thread.Window(Window).Received) {
+        if (message.Message == wm::KeyDown && message.WParam == 'A') {
+            EXPECT_NE(message.State[vk::Shift] & 0x80, 0);
+        }
+    }
+}
+
+TEST_F(KeyboardCapture, LeavesAMessageThatIsOnlyLookedAt) {
+    Thread.KeyDown('A');
+    TMsg peeked;
+    ASSERT_TRUE(Thread.PeekOnly(peeked));
+    EXPECT_EQ(peeked.message, wm::KeyDown);
+    EXPECT_EQ(Hook.Keys().Count(), 0);
+    Thread.Pump();
+    EXPECT_EQ(Hook.Keys().Count(), 1);
+}
+
+TEST_F(KeyboardCapture, CapturesSystemKeysToo) {
+    Thread.SysKeyDown('F');
+    Thread.Advance(150);
+    EXPECT_EQ(BurstSizes, std::vector<int>{1});
+    ASSERT_FALSE(Thread.Window(Window).Received.empty());
+    EXPECT_EQ(Thread.Window(Window).Received[0].Message, wm::SysKeyDown);
+}
+
+TEST_F(KeyboardCapture, LosesNoKeyOfTheLongestPossibleRepeat) {
+    Thread.KeyDown('Z', 0xFFFF);
+    Thread.Advance(150);
+    EXPECT_EQ(BurstSizes, std::vector<int>{0xFFFF});
+    EXPECT_EQ(Chars(), std::string(0xFFFF, 'z'));
+}
+
+TEST_F(KeyboardCapture, DeliversGivenBackKeysOnceTheHostsFullQueueDrains) {
+    Thread.Type("abc");
+    Thread.Advance(99);
+    Thread.PostedLimit = 5;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(Thread.Post(Window, 0x0400, static_cast<std::uintptr_t>(i)));
+    }
+    Thread.Advance(50);
+    EXPECT_EQ(Chars(), "abc");
+}
+
+TEST_F(KeyboardCapture, KeepsEachCharacterAheadOfTheNextGivenBackKey) {
+    Thread.Type("ab");
+    Thread.Advance(150);
+    std::string order;
+    for (const auto& message : Thread.Window(Window).Received) {
+        if (message.Message == wm::KeyDown) {
+            order += 'D';
+        } else if (message.Message == wm::Char) {
+            order += 'C';
+        }
+    }
+    EXPECT_EQ(order, "DCDC");
+}
+
+TEST_F(KeyboardCapture, GivesBackTheRestWhenTheHandlerFailsAfterConsumingKeys) {
+    TLogCapture log;
+    Handler = [](const TKeys&, int& Start, int& Stop) -> bool {
+        Start = 1;
+        Stop = 2;
+        throw std::runtime_error("the host refused the event");
+    };
+    Thread.Type("abcd");  // a, b, c, d presses and releases: positions 0 to 7
+    Thread.Advance(150);
+    EXPECT_EQ(KeyStrokes(), "+65 -66 +67 -67 +68 -68");
+    EXPECT_TRUE(log.Contains("[ERROR] TKeyboardHook HookProc: the host refused the event"));
+    EXPECT_EQ(Hook.Keys().Count(), 0);
+
+    Thread.Type("e");
+    Thread.Advance(150);
+    EXPECT_EQ(Bursts.back(), "e");
+}
+
+TEST_F(KeyboardCapture, GivesBackEveryKeyWhenTheHandlerFailsBeforeConsumingAny) {
+    Handler = [](const TKeys&, int&, int&) -> bool { throw std::runtime_error("failed"); };
+    Thread.Type("ab");
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "ab");
+}
+
+TEST_F(KeyboardCapture, StartsANewBurstForKeysTypedWhileTheHandlerRunsAMessageLoop) {
+    // A host that shows a dialog from its event handler: the dialog's own loop retrieves the
+    // keys typed meanwhile.
+    bool nested = false;
+    Handler = [this, &nested](const TKeys& Keys, int& Start, int& Stop) {
+        if (!nested && Keys.Count() > 0 && Keys.Items(0)->Code() == 'C') {
+            nested = true;
+            Thread.Type("x");
+            Thread.Advance(150);
+            EXPECT_EQ(Keys.Count(), 4);  // the outer burst is untouched
+            Start = 0;
+            Stop = 1;
+            return true;
+        }
+        return false;
+    };
+    Thread.Type("cd");
+    Thread.Advance(150);
+    Thread.Advance(150);
+    EXPECT_EQ(Bursts, (std::vector<std::string>{"cd", "x"}));
+    EXPECT_EQ(Chars(), "xd");
+}
+
+TEST_F(KeyboardCapture, HandsHeldKeysToTheFocusedWindowWhenSwitchedOff) {
+    Thread.Type("ab");
+    Thread.Advance(50);
+    Hook.SetActive(false);
+    EXPECT_EQ(Thread.PendingTimers(), 0);
+    Thread.Advance(200);
+    EXPECT_EQ(Chars(), "ab");
+    EXPECT_TRUE(Bursts.empty());
+}
+
+TEST_F(KeyboardCapture, HandsKeysWaitingForReplayToTheWindowWhenSwitchedOffMidway) {
+    Thread.Type("abcd");
+    Thread.Advance(99);
+    int replays = 0;
+    Thread.OnRetrieved = [this, &replays](const TMsg& Message) {
+        if (Message.message == wm::KeyDown && ++replays == 2) {
+            Hook.SetActive(false);
+        }
+    };
+    Thread.Advance(10);
+    Thread.OnRetrieved = nullptr;
+    EXPECT_EQ(Chars(), "abcd");
+}
+
+TEST_F(KeyboardCapture, IgnoresAReplayMessageItDidNotPost) {
+    Thread.Post(nullptr, WM_REPLAYKEY, 0xDEADBEEF, 1);
+    Thread.Type("a");
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "a");
+    int foreign = 0;
+    for (const TMsg& message : Thread.ThreadMessages()) {
+        foreign += message.message == WM_REPLAYKEY && message.wParam == 0xDEADBEEF ? 1 : 0;
+    }
+    EXPECT_EQ(foreign, 1);  // reached the host's loop untouched
+}
+
+TEST_F(KeyboardCapture, EndsTheBurstAtOnceWhenNoTimerCanBeStarted) {
+    Thread.FailSetTimer = true;
+    Thread.Type("a");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "a");
+    EXPECT_EQ(Hook.Keys().Count(), 0);
+}
+
+TEST_F(KeyboardCapture, LetsTheCaptureSwitchedOnLastTakeKeysAndStillReplaysTheFirstOnes) {
+    Thread.Type("ab");
+    Thread.Advance(99);
+    TKeyboardHook second(Thread);
+    std::vector<int> secondBursts;
+    second.OnKeyboardData = [&secondBursts](const TKeys& Keys, int&, int&) {
+        secondBursts.push_back(Keys.Count());
+        return false;
+    };
+    second.SetActive(true);
+    Thread.Advance(1);  // the first capture's burst ends while the second one is on top
+    Thread.Type("c");
+    Thread.Advance(150);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"ab"});
+    EXPECT_EQ(secondBursts, std::vector<int>{2});
+    EXPECT_EQ(Chars(), "abc");
+}
+
+TEST_F(KeyboardCapture, HandsHeldKeysToTheWindowWhenDestroyed) {
+    {
+        TKeyboardHook local(Thread);
+        Hook.SetActive(false);
+        local.SetActive(true);
+        Thread.Type("q");
+        Thread.Advance(50);
+    }
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "q");
+    EXPECT_EQ(Thread.InstalledHooks(), 0);
+}
+
+}  // namespace
+}  // namespace wedgecard::test

@@ -1,1 +1,206 @@
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "tests/driver/core/DriverFixture.h"
+#include "tests/support/LogCapture.h"
+
+namespace wedgecard::test {
+namespace {
+
+const char* const CardRead = "ЧтениеКодаМагнитнойКарты";
+
+class CardRecognition : public DriverTest {
+protected:
+    bool Receive() { return Driver.ReceiveKeyboardData(Keys, Start, Stop); }
+
+    TKeys Keys;
+    TKeysBuilder Build{Keys};
+    int Start = -100;
+    int Stop = -100;
+};
+
+TEST_F(CardRecognition, ReadsTheWorkedExample) {
+    const std::string id = Open(Settings(100, "#81", "#13", "", "", "", ""));
+    Build.Tap('Q').Tap('1').Tap('2').Tap(13);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Stop, 7);  // nothing is given back
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{id, CardRead, "@112@2@3"}));
+}
+
+TEST_F(CardRecognition, GivesOrdinaryTypingBack) {
+    OpenBenchDevice();
+    Build.Type("hello");
+    EXPECT_FALSE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Stop, Keys.Count() - 1);
+    EXPECT_TRUE(Received.empty());
+}
+
+TEST_F(CardRecognition, FindsNothingWithoutDevices) {
+    Build.Tap(9).Type("abc").Tap(13);
+    EXPECT_FALSE(Receive());
+    EXPECT_TRUE(Received.empty());
+}
+
+TEST_F(CardRecognition, NeedsTheConfiguredSuffix) {
+    Open(Settings(100, "#9", "#13", "", "", "", ""));
+    Build.Tap(9).Type("abc");
+    EXPECT_FALSE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Stop, Keys.Count() - 1);
+}
+
+TEST_F(CardRecognition, EscapesAtSignsHashesAndKeysWithoutCharacters) {
+    Open(Settings(100, "#37", "#13", "", "", "", ""));
+    Build.Tap(37).Type("a@b#c").Tap(9).Tap(13);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0].Data, "@1a@@b##c#9;@2@3");
+}
+
+TEST_F(CardRecognition, ShowsShiftedCharactersButNotShiftItself) {
+    Open(Settings(100, "#37", "#13", "", "", "", ""));
+    Build.Tap(37).Type("%A").Tap(13);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Received.at(0).Data, "@1%A@2@3");
+}
+
+TEST_F(CardRecognition, ReadsTheBenchSwipeOfThreeTracks) {
+    const std::string id = OpenBenchDevice();
+    Build.Tap(9).Type(";12345=67890?").Tap(13);
+    Build.Tap(33).Type("Track2").Tap(34);
+    Build.Tap(35).Type("Track3").Tap(36);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Stop, Keys.Count() - 1);
+    EXPECT_EQ(Received.at(0), (THostEvent{id, CardRead, "@1;12345=67890?@2Track2@3Track3"}));
+}
+
+TEST_F(CardRecognition, LeavesTracksThatWereNotFoundEmpty) {
+    OpenBenchDevice();
+    Build.Tap(33).Type("T2").Tap(34);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Received.at(0).Data, "@1@2T2@3");
+}
+
+TEST_F(CardRecognition, GivesBackAKeyPressedRightAfterTheSuffix) {
+    Open(Settings(100, "#9", "#13", "", "", "", ""));
+    Build.Tap(9).Type("1").Tap(13).Down('X').Up('X');
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Stop, Keys.Count() - 3);  // the suffix's release; X goes back whole
+}
+
+TEST_F(CardRecognition, GivesBackKeysTypedBeforeThePrefix) {
+    Open(Settings(100, "#9", "#13", "", "", "", ""));
+    Build.Type("ab").Tap(9).Type("1").Tap(13);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Start, 4);
+}
+
+TEST_F(CardRecognition, CountsKeysBeforeASuffixOnlyTrackAsTrackData) {
+    Open(Settings(100, "", "#13", "", "", "", ""));
+    Build.Type("ab1").Tap(13);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Received.at(0).Data, "@1ab1@2@3");
+}
+
+TEST_F(CardRecognition, RaisesOneEventPerRecognisingDeviceInTheOrderOfOpening) {
+    const std::string first = OpenBenchDevice();
+    Open(Settings(100, "#112", "#113", "", "", "", ""));  // F1/F2: not in this swipe
+    const std::string third = OpenBenchDevice();
+    Build.Tap(9).Type("1").Tap(13);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Driver.Events().Count(), 2);
+    EXPECT_EQ(Driver.Events().Items(0)->Source, first);
+    EXPECT_EQ(Driver.Events().Items(1)->Source, third);
+    EXPECT_EQ(Driver.Events().Items(0)->Data, Driver.Events().Items(1)->Data);
+    ASSERT_EQ(Received.size(), 1u);  // the second waits for the acknowledgement
+    EXPECT_TRUE(Driver.EventProcessed(Wide(first), true));
+    EXPECT_EQ(Received.at(1).Source, third);
+}
+
+TEST_F(CardRecognition, ConsumesOneRangeOverTheTracksOfAllDevices) {
+    Open(Settings(100, "#9", "#13", "", "", "", ""));
+    Open(Settings(100, "#33", "#34", "", "", "", ""));
+    Build.Tap(9).Type("1").Tap(13).Type("zz").Tap(33).Type("2").Tap(34).Type("y");
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Stop, 15);  // the last suffix's release; the trailing y goes back
+}
+
+TEST_F(CardRecognition, SkipsADeviceClosedByTheHostDuringAnEarlierDelivery) {
+    const std::string first = OpenBenchDevice();
+    const std::string second = OpenBenchDevice();
+    const std::string third = OpenBenchDevice();
+    OnHostEvent = [this, second](const THostEvent& Event) {
+        if (Received.size() == 1) {
+            EXPECT_TRUE(Driver.Close(Wide(second)));
+        }
+        Driver.EventProcessed(Wide(Event.Source), true);
+    };
+    Build.Tap(9).Type("1").Tap(13);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[0].Source, first);
+    EXPECT_EQ(Received[1].Source, third);
+}
+
+TEST_F(CardRecognition, ExaminesTheRemainingDevicesWhenTheHostClosesTheOneReporting) {
+    const std::string first = OpenBenchDevice();
+    const std::string second = OpenBenchDevice();
+    OnHostEvent = [this](const THostEvent& Event) {
+        Driver.Close(Wide(Event.Source));
+        Driver.EventProcessed(Wide(Event.Source), true);
+    };
+    Build.Tap(9).Type("1").Tap(13);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[1].Source, second);
+    EXPECT_EQ(Driver.Devices().Count(), 0);
+}
+
+TEST_F(CardRecognition, DoesNotExamineADeviceOpenedDuringTheDelivery) {
+    OpenBenchDevice();
+    OnHostEvent = [this](const THostEvent& Event) {
+        if (Received.size() == 1) {
+            OpenBenchDevice();
+        }
+        Driver.EventProcessed(Wide(Event.Source), true);
+    };
+    Build.Tap(9).Type("1").Tap(13);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Driver.Devices().Count(), 2);
+}
+
+TEST_F(CardRecognition, ReportsTheRangeConsumedBeforeTheHostRefusedTheEvent) {
+    Open(Settings(100, "#9", "#13", "", "", "", ""));
+    Open(Settings(100, "#33", "#34", "", "", "", ""));
+    Driver.OnEvent = [](const std::string&, const std::string&, const std::string&) {
+        throw std::runtime_error("sink refused");
+    };
+    Build.Type("a").Tap(9).Type("1").Tap(13).Tap(33).Type("2").Tap(34);
+    EXPECT_THROW(Receive(), std::runtime_error);
+    EXPECT_EQ(Start, 2);
+    EXPECT_EQ(Stop, 7);
+    EXPECT_EQ(Driver.Events().Count(), 1);  // the second device was not examined
+}
+
+TEST_F(CardRecognition, LogsTheBufferItReceives) {
+    TLogCapture log;
+    Build.Tap(9).Type("a#");
+    Receive();
+    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData <-#9;a##"));
+}
+
+TEST(TrackData, FormatsAllThreeMarkersAndDoublesAtSigns) {
+    EXPECT_EQ(TKBDDriver::FormatTrackData({"", "", ""}), "@1@2@3");
+    EXPECT_EQ(TKBDDriver::FormatTrackData({"a@b", "@", "x@@"}), "@1a@@b@2@@@3x@@@@");
+}
+
+}  // namespace
+}  // namespace wedgecard::test

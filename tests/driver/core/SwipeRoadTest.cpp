@@ -1,1 +1,152 @@
+// A swipe from the first key message to the host's acknowledgement, through the real capture
+// and recognition on a fake user-interface thread.
 #include <gtest/gtest.h>
+
+#include "tests/driver/core/DriverFixture.h"
+#include "tests/support/LogCapture.h"
+
+namespace wedgecard::test {
+namespace {
+
+const char* const CardRead = "ЧтениеКодаМагнитнойКарты";
+const std::string BenchData = "@1;12345=67890?@2Track2@3Track3";
+
+class SwipeRoad : public DriverTest {
+protected:
+    // The reader types the test bench's default card: three framed tracks in one burst.
+    void SwipeBenchCard() {
+        Thread.Tap(9);
+        Thread.Type(";12345=67890?");
+        Thread.Tap(13);
+        Thread.Tap(33);
+        Thread.Type("Track2");
+        Thread.Tap(34);
+        Thread.Tap(35);
+        Thread.Type("Track3");
+        Thread.Tap(36);
+    }
+};
+
+TEST_F(SwipeRoad, DeliversTheCardAndGivesOrdinaryTypingBackAroundIt) {
+    const std::string id = OpenBenchDevice();
+    Thread.Type("Abc");
+    Thread.Advance(150);
+    SwipeBenchCard();
+    Thread.Advance(150);
+    Thread.Type("d!");
+    Thread.Advance(150);
+
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{id, CardRead, BenchData}));
+    EXPECT_EQ(Chars(), "Abcd!");
+    EXPECT_TRUE(Driver.EventProcessed(Wide(id), true));
+    EXPECT_EQ(Driver.Events().Count(), 0);
+}
+
+TEST_F(SwipeRoad, ReplaysTheKeysOfOneBurstAroundTheCardInOrder) {
+    const std::string id = OpenBenchDevice();
+    Thread.Type("x");
+    SwipeBenchCard();
+    Thread.Type("Y");
+    Thread.Advance(150);
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0].Data, BenchData);
+    EXPECT_EQ(Chars(), "xY");
+}
+
+TEST_F(SwipeRoad, WaitsForTheConfiguredQuietTime) {
+    OpenBenchDevice(400);
+    SwipeBenchCard();
+    Thread.Advance(399);
+    EXPECT_TRUE(Received.empty());
+    Thread.Advance(1);
+    EXPECT_EQ(Received.size(), 1u);
+}
+
+TEST_F(SwipeRoad, GivesTwoDevicesOneEventEachInTheOrderOfOpening) {
+    const std::string first = OpenBenchDevice();
+    const std::string second = Open(Settings(100, "#33", "#34", "", "", "", ""));
+    OnHostEvent = [this](const THostEvent& Event) {
+        Driver.EventProcessed(Wide(Event.Source), true);
+    };
+    SwipeBenchCard();
+    Thread.Advance(150);
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[0], (THostEvent{first, CardRead, BenchData}));
+    EXPECT_EQ(Received[1], (THostEvent{second, CardRead, "@1Track2@2@3"}));
+    EXPECT_EQ(Chars(), "");
+}
+
+TEST_F(SwipeRoad, QueuesASecondSwipeUntilTheFirstIsAcknowledged) {
+    const std::string id = OpenBenchDevice();
+    SwipeBenchCard();
+    Thread.Advance(150);
+    Thread.Tap(9);
+    Thread.Type("2nd");
+    Thread.Tap(13);
+    Thread.Advance(150);
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_TRUE(Driver.EventProcessed(Wide(id), true));
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[1].Data, "@12nd@2@3");
+}
+
+TEST_F(SwipeRoad, LetsTheHostCloseTheLastDeviceFromItsEventHandler) {
+    const std::string id = OpenBenchDevice();
+    OnHostEvent = [this](const THostEvent& Event) {
+        Driver.EventProcessed(Wide(Event.Source), true);
+        EXPECT_TRUE(Driver.Close(Wide(Event.Source)));
+    };
+    Thread.Type("a");
+    SwipeBenchCard();
+    Thread.Type("b");
+    Thread.Advance(150);
+    EXPECT_EQ(Received.size(), 1u);
+    EXPECT_FALSE(Driver.KeyboardHook().Active());
+    Thread.Type("c");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "abc");
+}
+
+TEST_F(SwipeRoad, TypesStraightIntoTheWindowOnceTheLastDeviceIsClosed) {
+    const std::string id = OpenBenchDevice();
+    EXPECT_TRUE(Driver.Close(Wide(id)));
+    Thread.Type("free");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "free");
+    EXPECT_EQ(Thread.PendingTimers(), 0);
+}
+
+TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBack) {
+    TLogCapture log;
+    const std::string id = Open(Settings(100, "#9", "#13", "", "", "", ""));
+    LogFile().SetFileName(log.FileName());  // Open pointed it next to the module
+    Thread.Type("a");
+    Thread.Tap(9);
+    Thread.Type("1");
+    Thread.Tap(13);
+    Thread.Advance(150);
+    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData <-a#9;1#13;"));
+    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver AddDataEvent(" + id + "; " + CardRead +
+                             "; @11@2@3)"));
+    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver FireEvent"));
+    EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: a"));
+    EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: "));
+}
+
+TEST_F(SwipeRoad, KeepsCardKeysAwayFromTheTestDialogAndBackWithTheDriverAfterwards) {
+    const std::string id = OpenBenchDevice();
+    Dialog.WhileOpen = [this] {
+        Thread.Type("t");
+        Thread.Advance(150);
+    };
+    std::wstring description;
+    EXPECT_TRUE(Driver.DeviceTest(description));
+    EXPECT_EQ(Chars(), "t");  // no capture while the dialog (which has its own) is open
+    SwipeBenchCard();
+    Thread.Advance(150);
+    EXPECT_EQ(Received.size(), 1u);
+}
+
+}  // namespace
+}  // namespace wedgecard::test
