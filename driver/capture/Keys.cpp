@@ -285,10 +285,14 @@ bool TKeys::FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks,
         }
         found = true;
         Start = std::min(Start, position);
-        Stop = std::max(Stop, trackEnd);
-        // The next track starts where a framed one ended; after an unframed one (it runs to
-        // the end) the search stays at its start.
-        if (!frame.Suffix.empty()) {
+        if (frame.Suffix.empty()) {
+            // An unframed track runs to the end, and the search stays at its start.
+            Stop = std::max(Stop, trackEnd);
+        } else {
+            // A framed track ends with its suffix keys and their releases; trackEnd is the
+            // first key press after them, which a person may already have typed and which is
+            // not the card's. The next track is searched from there.
+            Stop = std::max(Stop, trackEnd - 1);
             position = trackEnd;
         }
     }

@@ -77,7 +77,8 @@ public:
     using TTemplates = std::array<TTrackTemplate, 3>;
     using TTracks = std::array<std::string, 3>;
 
-    // Tracks 1 to 3 of one device; Start and Stop bound all tracks found.
+    // Tracks 1 to 3 of one device; Start..Stop (inclusive) are the keys all tracks found
+    // cover, from the first prefix to the last suffix and its releases.
     bool FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const;
 
 private:
