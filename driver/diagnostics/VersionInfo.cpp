@@ -1,7 +1,6 @@
 #include "driver/diagnostics/VersionInfo.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace wedgecard {
 
@@ -11,6 +10,12 @@ namespace {
 // fixed file information, whose signature and structure version take 8 bytes.
 constexpr std::size_t FileVersionOffset = 48;
 
+// Resource data is little-endian whatever the machine reading it.
+std::uint32_t ReadLittleEndian32(const unsigned char* Bytes) noexcept {
+    return static_cast<std::uint32_t>(Bytes[0]) | static_cast<std::uint32_t>(Bytes[1]) << 8 |
+           static_cast<std::uint32_t>(Bytes[2]) << 16 | static_cast<std::uint32_t>(Bytes[3]) << 24;
+}
+
 }  // namespace
 
 TFileVersion ParseFileVersion(const void* Data, std::size_t Size) noexcept {
@@ -18,11 +23,9 @@ TFileVersion ParseFileVersion(const void* Data, std::size_t Size) noexcept {
     if (Data == nullptr || Size < FileVersionOffset + 8) {
         return version;
     }
-    std::uint32_t mostSignificant = 0;
-    std::uint32_t leastSignificant = 0;
     const auto* bytes = static_cast<const unsigned char*>(Data);
-    std::memcpy(&mostSignificant, bytes + FileVersionOffset, 4);
-    std::memcpy(&leastSignificant, bytes + FileVersionOffset + 4, 4);
+    const std::uint32_t mostSignificant = ReadLittleEndian32(bytes + FileVersionOffset);
+    const std::uint32_t leastSignificant = ReadLittleEndian32(bytes + FileVersionOffset + 4);
     version.Major = static_cast<std::uint16_t>(mostSignificant >> 16);
     version.Minor = static_cast<std::uint16_t>(mostSignificant & 0xFFFF);
     version.Release = static_cast<std::uint16_t>(leastSignificant >> 16);

@@ -19,6 +19,10 @@ public:
     void Debug(std::string_view Message, bool Value) const;
     void Debug(std::string_view Message, std::int32_t Value) const;
     void Debug(std::string_view Message, std::string_view Value) const;
+    // Without it a literal would take the boolean overload and be logged as True.
+    void Debug(std::string_view Message, const char* Value) const {
+        Debug(Message, std::string_view(Value));
+    }
     void Error(std::string_view Message) const;
 
 private:
