@@ -52,6 +52,8 @@ std::string TKBDUtils::ValuesArrayToStr(IValuesArray& ValuesArray) {
         return text;
     } catch (const std::exception& error) {
         return std::string("Не удалось получить параметры из ValuesArray: ") + error.what();
+    } catch (...) {
+        return "Не удалось получить параметры из ValuesArray: ";
     }
 }
 
@@ -73,10 +75,13 @@ std::string TKBDUtils::ToAnsi(const std::wstring& Text) {
         return {};
     }
     const int size = static_cast<int>(Text.size());
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, Text.data(), size, nullptr, 0, nullptr, nullptr);
+    // No look-alikes: a character the code page lacks must not turn into one it has (a
+    // full-width "A" into "A"), or a foreign identifier could name an open device.
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), size,
+                                           nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, Text.data(), size, narrow.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), size, narrow.data(), length,
+                        nullptr, nullptr);
     return narrow;
 }
 

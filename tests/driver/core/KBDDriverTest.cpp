@@ -206,7 +206,14 @@ TEST_F(DriverClose, ReportsAHookThatWillNotComeOffButForgetsTheDevice) {
 }
 
 TEST_F(DriverClose, TreatsIdentifiersWithCharactersOutsideTheCodePageAsUnknown) {
-    OpenBenchDevice();
+    const std::string id = OpenBenchDevice();
+    // The same identifier in full-width letters and digits must not name the device.
+    std::wstring lookalike;
+    for (const char c : id) {
+        lookalike += c == '-' ? L'-' : static_cast<wchar_t>(0xFF00 + (c - 0x20));
+    }
+    EXPECT_FALSE(Driver.Close(lookalike));
+    EXPECT_EQ(Driver.LastErrorCode(), 1);
     EXPECT_FALSE(Driver.Close(std::wstring(L"\x4E2D\x6587") + std::wstring(34, L'0')));
     EXPECT_EQ(Driver.LastErrorCode(), 1);
     EXPECT_FALSE(Driver.Close(std::wstring(L"A\0B", 3)));
