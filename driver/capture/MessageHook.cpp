@@ -15,7 +15,39 @@ thread_local TMessageHook* CurrentHook = nullptr;
 // previous one's CallNextHookEx; only the outermost call serves the message.
 thread_local int ChainDepth = 0;
 
+// How many messages the calling thread's handlers are serving, nested, and what waits for
+// them to finish. Plain pointers: no thread-exit destructors needed.
+thread_local int ServingDepth = 0;
+thread_local std::vector<std::function<void()>>* Deferred = nullptr;
+
+void RunDeferred() {
+    while (Deferred != nullptr) {
+        std::vector<std::function<void()>>* actions = Deferred;
+        Deferred = nullptr;
+        for (auto& action : *actions) {
+            try {
+                action();
+            } catch (...) {
+            }
+        }
+        delete actions;
+    }
+}
+
 }  // namespace
+
+bool TMessageHook::Serving() noexcept { return ServingDepth > 0; }
+
+void TMessageHook::DeferUntilServed(std::function<void()> Action) {
+    if (ServingDepth == 0) {
+        Action();
+        return;
+    }
+    if (Deferred == nullptr) {
+        Deferred = new std::vector<std::function<void()>>();
+    }
+    Deferred->push_back(std::move(Action));
+}
 
 TMessageHook::~TMessageHook() {
     if (FHandle != nullptr) {
@@ -76,10 +108,14 @@ void TMessageHook::DoHook(int Code, std::uintptr_t WParam, std::intptr_t LParam)
 std::intptr_t TMessageHook::MessageHookProc(TCapturePlatform& Platform, int Code,
                                             std::uintptr_t WParam, std::intptr_t LParam) {
     if (ChainDepth == 0 && CurrentHook != nullptr) {
+        ++ServingDepth;
         // Nothing may unwind into the system's message retrieval.
         try {
             CurrentHook->DoHook(Code, WParam, LParam);
         } catch (...) {
+        }
+        if (--ServingDepth == 0) {
+            RunDeferred();
         }
     }
     ++ChainDepth;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "driver/capture/CapturePlatform.h"
 
@@ -41,6 +42,14 @@ public:
 
     // The object the calling thread's messages are served to; null when none is active.
     [[nodiscard]] static TMessageHook* CurrentMessageHook() noexcept;
+
+    // Whether a handler is serving a message on the calling thread right now. The handler may
+    // call out (to a host that delivers events), and whoever is called may let go of the
+    // objects the handler runs in; their destruction then has to wait until the handler has
+    // returned: DeferUntilServed runs Action once the outermost message has been served
+    // (at once when none is being served).
+    [[nodiscard]] static bool Serving() noexcept;
+    static void DeferUntilServed(std::function<void()> Action);
 
 private:
     void Link() noexcept;

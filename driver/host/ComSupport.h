@@ -1,0 +1,117 @@
+#pragma once
+
+// Small RAII types and the exception boundary of the COM methods.
+
+#include <oaidl.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace wedgecard {
+
+// An owned BSTR.
+class TBstr {
+public:
+    TBstr() noexcept = default;
+    explicit TBstr(const std::wstring& Text)
+        : FValue(SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()))) {
+        if (FValue == nullptr && !Text.empty()) {
+            throw std::bad_alloc();
+        }
+    }
+    TBstr(const TBstr&) = delete;
+    TBstr& operator=(const TBstr&) = delete;
+    TBstr(TBstr&& Other) noexcept : FValue(std::exchange(Other.FValue, nullptr)) {}
+    TBstr& operator=(TBstr&& Other) noexcept {
+        std::swap(FValue, Other.FValue);
+        return *this;
+    }
+    ~TBstr() { SysFreeString(FValue); }
+
+    [[nodiscard]] BSTR Get() const noexcept { return FValue; }
+    // Hands the string over to the caller, who frees it.
+    [[nodiscard]] BSTR Detach() noexcept { return std::exchange(FValue, nullptr); }
+    BSTR* Put() noexcept {
+        SysFreeString(std::exchange(FValue, nullptr));
+        return &FValue;
+    }
+
+private:
+    BSTR FValue = nullptr;
+};
+
+// An owned VARIANT, cleared on destruction.
+class TVariant {
+public:
+    TVariant() noexcept { VariantInit(&FValue); }
+    TVariant(const TVariant&) = delete;
+    TVariant& operator=(const TVariant&) = delete;
+    ~TVariant() { VariantClear(&FValue); }
+
+    [[nodiscard]] VARIANT& Get() noexcept { return FValue; }
+    [[nodiscard]] const VARIANT& Get() const noexcept { return FValue; }
+    // Clears it for a callee to fill.
+    VARIANT* Put() noexcept {
+        VariantClear(&FValue);
+        return &FValue;
+    }
+
+private:
+    VARIANT FValue;
+};
+
+// Exception information a callee fills, freed on destruction.
+class TExcepInfo {
+public:
+    TExcepInfo() noexcept = default;
+    TExcepInfo(const TExcepInfo&) = delete;
+    TExcepInfo& operator=(const TExcepInfo&) = delete;
+    ~TExcepInfo() {
+        SysFreeString(FValue.bstrSource);
+        SysFreeString(FValue.bstrDescription);
+        SysFreeString(FValue.bstrHelpFile);
+    }
+
+    EXCEPINFO* Put() noexcept { return &FValue; }
+    // The description, filled in first when the callee deferred it.
+    [[nodiscard]] std::wstring Description() {
+        if (FValue.pfnDeferredFillIn != nullptr) {
+            FValue.pfnDeferredFillIn(&FValue);
+            FValue.pfnDeferredFillIn = nullptr;
+        }
+        return FValue.bstrDescription == nullptr
+                   ? std::wstring()
+                   : std::wstring(FValue.bstrDescription, SysStringLen(FValue.bstrDescription));
+    }
+    [[nodiscard]] HRESULT Status() const noexcept { return FValue.scode; }
+
+private:
+    EXCEPINFO FValue{};
+};
+
+// A BSTR's text, embedded nulls included; empty for a null BSTR.
+[[nodiscard]] inline std::wstring WideOf(BSTR Value) {
+    return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
+}
+
+// A failure that carries its own COM status.
+class EOleError : public std::runtime_error {
+public:
+    EOleError(HRESULT Code, const std::string& Message) : std::runtime_error(Message), FCode(Code) {}
+    [[nodiscard]] HRESULT Code() const noexcept { return FCode; }
+
+private:
+    HRESULT FCode;
+};
+
+// Makes Description the calling thread's error information for a failure of Interface.
+void SetErrorDescription(REFIID Interface, const std::wstring& Description) noexcept;
+
+// Objects and server locks alive in the module, for DllCanUnloadNow.
+extern std::atomic<long> ModuleUsage;
+
+}  // namespace wedgecard

@@ -1,0 +1,69 @@
+#include "driver/host/ole1C.h"
+
+#include "driver/capture/WinCapturePlatform.h"
+#include "driver/core/untUtils.h"
+#include "driver/host/ComSupport.h"
+
+namespace wedgecard {
+
+Tole1C::~Tole1C() = default;
+
+void* Tole1C::FindInterface(REFIID Interface) noexcept {
+    if (Interface == IID_IInitDone) {
+        return static_cast<IInitDone*>(this);
+    }
+    return TLumMSRKBD1C::FindInterface(Interface);
+}
+
+HRESULT Tole1C::Init(IDispatch* Connection) {
+    FAsyncEvent.Reset();
+    if (Connection != nullptr) {
+        Connection->QueryInterface(IID_IAsyncEvent,
+                                   reinterpret_cast<void**>(FAsyncEvent.GetAddressOf()));
+    }
+    return S_OK;
+}
+
+HRESULT Tole1C::Done() {
+    FAsyncEvent.Reset();
+    return S_OK;
+}
+
+HRESULT Tole1C::GetInfo(SAFEARRAY** Info) {
+    // Only a one-dimensional array of variants can take the answer in element 0.
+    if (Info == nullptr || *Info == nullptr || SafeArrayGetDim(*Info) != 1) {
+        return S_OK;
+    }
+    VARTYPE type = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(*Info, &type)) || type != VT_VARIANT) {
+        return S_OK;
+    }
+    VARIANT version;
+    VariantInit(&version);
+    version.vt = VT_BSTR;
+    version.bstrVal = SysAllocString(L"1000");
+    LONG index = 0;
+    SafeArrayPutElement(*Info, &index, &version);
+    VariantClear(&version);
+    return S_OK;
+}
+
+void Tole1C::SendExternalEvent(const std::string& Source, const std::string& Message,
+                               const std::string& Data) {
+    if (!FAsyncEvent) {
+        return;
+    }
+    Logger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message + ", Data:" + Data +
+                   ")");
+    // The host may call Done or Init from inside its handler: keep the sink alive meanwhile.
+    const Microsoft::WRL::ComPtr<IAsyncEvent> sink = FAsyncEvent;
+    const TBstr source(TKBDUtils::ToWide(Source));
+    const TBstr message(TKBDUtils::ToWide(Message));
+    const TBstr data(TKBDUtils::ToWide(Data));
+    const HRESULT status = sink->ExternalEvent(source.Get(), message.Get(), data.Get());
+    if (FAILED(status)) {
+        throw EOleError(status, SystemErrorText(static_cast<unsigned long>(status)));
+    }
+}
+
+}  // namespace wedgecard

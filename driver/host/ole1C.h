@@ -1,0 +1,40 @@
+#pragma once
+
+#include <wrl/client.h>
+
+#include "driver/host/LanguageExtender.h"
+#include "driver/host/oleMain.h"
+
+namespace wedgecard {
+
+// The class COM creates: the automation object plus the host connection. The host hands over
+// its connection object through IInitDone::Init; the driver's events then go to the host's
+// IAsyncEvent.
+class Tole1C final : public TLumMSRKBD1C, public IInitDone {
+public:
+    Tole1C() = default;
+    ~Tole1C() override;
+
+    // IUnknown, for every interface of the object
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
+        return TLumMSRKBD1C::QueryInterface(Interface, Object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return TLumMSRKBD1C::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return TLumMSRKBD1C::Release(); }
+
+    // IInitDone
+    HRESULT STDMETHODCALLTYPE Init(IDispatch* Connection) override;
+    HRESULT STDMETHODCALLTYPE Done() override;
+    HRESULT STDMETHODCALLTYPE GetInfo(SAFEARRAY** Info) override;
+
+protected:
+    void* FindInterface(REFIID Interface) noexcept override;
+    void SendExternalEvent(const std::string& Source, const std::string& Message,
+                           const std::string& Data) override;
+    void Detach() noexcept override { FAsyncEvent.Reset(); }
+
+private:
+    Microsoft::WRL::ComPtr<IAsyncEvent> FAsyncEvent;
+};
+
+}  // namespace wedgecard

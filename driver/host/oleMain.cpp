@@ -1,0 +1,361 @@
+#include "driver/host/oleMain.h"
+
+#include <exception>
+
+#include "driver/capture/MessageHook.h"
+#include "driver/core/untUtils.h"
+#include "driver/diagnostics/LogFile.h"
+#include "driver/diagnostics/ModuleInfo.h"
+#include "driver/host/AxView.h"
+#include "driver/host/ComSupport.h"
+#include "driver/host/DispatchValuesArray.h"
+#include "driver/host/WinDriverServices.h"
+
+namespace wedgecard {
+
+namespace {
+
+// Holds a reference for the length of a call, so that a host that lets go of the object from
+// inside a callback does not pull it away under the running method.
+class TSelfReference {
+public:
+    explicit TSelfReference(IUnknown* Object) noexcept : FObject(Object) { FObject->AddRef(); }
+    TSelfReference(const TSelfReference&) = delete;
+    TSelfReference& operator=(const TSelfReference&) = delete;
+    ~TSelfReference() { FObject->Release(); }
+
+private:
+    IUnknown* FObject;
+};
+
+std::string Narrow(BSTR Text) { return TKBDUtils::ToAnsi(WideOf(Text)); }
+
+VARIANT_BOOL AutomationBoolean(bool Value) { return Value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+const char* TrueOrFalse(bool Value) { return Value ? "True" : "False"; }
+
+}  // namespace
+
+template <class TBody>
+HRESULT TLumMSRKBD1C::Guarded(TBody&& Body) noexcept {
+    TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
+    try {
+        Body();
+        return S_OK;
+    } catch (const EOleError& error) {
+        SetErrorDescription(IID_ILumMSRKBD1C, TKBDUtils::ToWide(error.what()));
+        return error.Code();
+    } catch (const std::exception& error) {
+        SetErrorDescription(IID_ILumMSRKBD1C, TKBDUtils::ToWide(error.what()));
+        return E_UNEXPECTED;
+    } catch (...) {
+        SetErrorDescription(IID_ILumMSRKBD1C, L"");
+        return E_UNEXPECTED;
+    }
+}
+
+TLumMSRKBD1C::TLumMSRKBD1C() { ++ModuleUsage; }
+
+TLumMSRKBD1C::~TLumMSRKBD1C() {
+    FDriver.reset();
+    FLogger.reset();
+    FView.reset();
+    if (FTypeInfo != nullptr) {
+        FTypeInfo->Release();
+    }
+    --ModuleUsage;
+}
+
+HRESULT TLumMSRKBD1C::Initialize() {
+    ITypeLib* library = nullptr;
+    const std::wstring path = TKBDUtils::ToWide(GetModulePath());
+    HRESULT status = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    if (SUCCEEDED(status)) {
+        status = library->GetTypeInfoOfGuid(IID_ILumMSRKBD1C, &FTypeInfo);
+        library->Release();
+    }
+    if (FAILED(status)) {
+        return status;
+    }
+    LoadMethodShapes();
+    LogFile().SetFileName(LogFileNameFor(GetModulePath()));
+    LogFile().SetEnabled(true);
+    FView = TAxView::Create();
+    return S_OK;
+}
+
+HRESULT TLumMSRKBD1C::QueryInterface(REFIID Interface, void** Object) {
+    if (Object == nullptr) {
+        return E_POINTER;
+    }
+    *Object = FindInterface(Interface);
+    if (*Object == nullptr) {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+void* TLumMSRKBD1C::FindInterface(REFIID Interface) noexcept {
+    if (Interface == IID_IUnknown || Interface == IID_IDispatch ||
+        Interface == IID_ILumMSRKBD1C) {
+        return static_cast<ILumMSRKBD1C*>(this);
+    }
+    if (Interface == IID_ISupportErrorInfo) {
+        return static_cast<ISupportErrorInfo*>(this);
+    }
+    return nullptr;
+}
+
+ULONG TLumMSRKBD1C::AddRef() { return ++FReferences; }
+
+ULONG TLumMSRKBD1C::Release() {
+    const ULONG remaining = --FReferences;
+    if (remaining == 0) {
+        if (TMessageHook::Serving()) {
+            Detach();
+            TMessageHook::DeferUntilServed([this] { delete this; });
+        } else {
+            delete this;
+        }
+    }
+    return remaining;
+}
+
+HRESULT TLumMSRKBD1C::GetTypeInfoCount(UINT* Count) {
+    if (Count == nullptr) {
+        return E_POINTER;
+    }
+    *Count = 1;
+    return S_OK;
+}
+
+HRESULT TLumMSRKBD1C::GetTypeInfo(UINT Index, LCID /*Locale*/, ITypeInfo** Info) {
+    if (Info == nullptr) {
+        return E_POINTER;
+    }
+    *Info = nullptr;
+    if (Index != 0) {
+        return DISP_E_BADINDEX;
+    }
+    FTypeInfo->AddRef();
+    *Info = FTypeInfo;
+    return S_OK;
+}
+
+HRESULT TLumMSRKBD1C::GetIDsOfNames(REFIID /*Interface*/, LPOLESTR* Names, UINT Count,
+                                    LCID /*Locale*/, DISPID* IDs) {
+    if (Names == nullptr || IDs == nullptr) {
+        return E_POINTER;
+    }
+    return DispGetIDsOfNames(FTypeInfo, Names, Count, IDs);
+}
+
+void TLumMSRKBD1C::LoadMethodShapes() {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(FTypeInfo->GetTypeAttr(&attributes))) {
+        return;
+    }
+    for (UINT i = 0; i < attributes->cFuncs; ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(FTypeInfo->GetFuncDesc(i, &function))) {
+            continue;
+        }
+        if (function->invkind == INVOKE_FUNC) {
+            TMethodShape shape;
+            shape.Parameters = static_cast<UINT>(function->cParams);
+            for (SHORT p = 0; p < function->cParams; ++p) {
+                const ELEMDESC& parameter = function->lprgelemdescParam[p];
+                const bool out = (parameter.paramdesc.wParamFlags & PARAMFLAG_FOUT) != 0 &&
+                                 (parameter.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) == 0;
+                shape.OutString.push_back(out && parameter.tdesc.vt == VT_PTR &&
+                                          parameter.tdesc.lptdesc->vt == VT_BSTR);
+            }
+            FMethods[function->memid] = std::move(shape);
+        }
+        FTypeInfo->ReleaseFuncDesc(function);
+    }
+    FTypeInfo->ReleaseTypeAttr(attributes);
+}
+
+HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, WORD Flags,
+                             DISPPARAMS* Arguments, VARIANT* Result, EXCEPINFO* Exception,
+                             UINT* ArgumentError) {
+    if (Interface != IID_NULL) {
+        return DISP_E_UNKNOWNINTERFACE;
+    }
+    if (Arguments == nullptr || (Arguments->cArgs > 0 && Arguments->rgvarg == nullptr)) {
+        return E_POINTER;
+    }
+    TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
+
+    // Script clients cannot pass what an [out] string parameter needs. VBScript passes its
+    // variable as a variant by reference, which the runtime will not turn into a string by
+    // reference; JScript passes values, or leaves the parameter out. Give the runtime the
+    // string by reference it wants: inside the script's variable where there is one, in a
+    // holder of this call otherwise.
+    const auto method = FMethods.find(Member);
+    if (method == FMethods.end() || (Flags & DISPATCH_METHOD) == 0 ||
+        Arguments->cNamedArgs != 0 || Arguments->cArgs > method->second.Parameters) {
+        return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, Arguments,
+                          Result, Exception, ArgumentError);
+    }
+    const TMethodShape& shape = method->second;
+    const UINT given = Arguments->cArgs;
+    for (UINT p = given; p < shape.Parameters; ++p) {
+        if (!shape.OutString[p]) {
+            // A missing [in] parameter is the runtime's to report.
+            return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags,
+                              Arguments, Result, Exception, ArgumentError);
+        }
+    }
+    std::vector<VARIANTARG> slots(shape.Parameters);
+    std::vector<TBstr> holders(shape.Parameters);
+    for (UINT p = 0; p < shape.Parameters; ++p) {
+        VARIANTARG& slot = slots[shape.Parameters - 1 - p];
+        if (p < given) {
+            slot = Arguments->rgvarg[given - 1 - p];
+        } else {
+            VariantInit(&slot);
+        }
+        if (!shape.OutString[p] || slot.vt == (VT_BYREF | VT_BSTR)) {
+            continue;
+        }
+        if (slot.vt == (VT_BYREF | VT_VARIANT) && slot.pvarVal != nullptr &&
+            (slot.pvarVal->vt & VT_BYREF) == 0) {
+            VARIANT* variable = slot.pvarVal;
+            VariantClear(variable);
+            variable->vt = VT_BSTR;
+            variable->bstrVal = nullptr;
+            slot.vt = VT_BYREF | VT_BSTR;
+            slot.pbstrVal = &variable->bstrVal;
+        } else {
+            slot.vt = VT_BYREF | VT_BSTR;
+            slot.pbstrVal = holders[p].Put();
+        }
+    }
+    DISPPARAMS prepared{slots.data(), nullptr, shape.Parameters, 0};
+    return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, &prepared,
+                      Result, Exception, ArgumentError);
+}
+
+HRESULT TLumMSRKBD1C::InterfaceSupportsErrorInfo(REFIID Interface) {
+    return Interface == IID_ILumMSRKBD1C ? S_OK : S_FALSE;
+}
+
+TLogger& TLumMSRKBD1C::Logger() {
+    if (!FLogger) {
+        FLogger = std::make_unique<TLogger>("Tole1C");
+    }
+    return *FLogger;
+}
+
+TKBDDriver& TLumMSRKBD1C::Driver() {
+    if (!FDriver) {
+        FDriver = std::make_unique<TKBDDriver>(WindowsDriverServices());
+        FDriver->OnEvent = [this](const std::string& Source, const std::string& Message,
+                                  const std::string& Data) {
+            SendExternalEvent(Source, Message, Data);
+        };
+    }
+    return *FDriver;
+}
+
+void TLumMSRKBD1C::SendExternalEvent(const std::string& /*Source*/,
+                                     const std::string& /*Message*/,
+                                     const std::string& /*Data*/) {}
+
+HRESULT TLumMSRKBD1C::GetVersion(BSTR* Res) {
+    if (Res == nullptr) {
+        return E_POINTER;
+    }
+    *Res = nullptr;
+    return Guarded([&] {
+        Logger().Debug("GetVersion");
+        std::wstring version;
+        Driver().GetVersion(version);
+        *Res = TBstr(version).Detach();
+        Logger().Debug("GetVersion", TKBDUtils::ToAnsi(version));
+    });
+}
+
+HRESULT TLumMSRKBD1C::GetLastError(BSTR* ErrorDescription, LONG* Res) {
+    if (ErrorDescription == nullptr || Res == nullptr) {
+        return E_POINTER;
+    }
+    *ErrorDescription = nullptr;
+    return Guarded([&] {
+        Logger().Debug("GetLastError");
+        const std::string text = Driver().LastErrorText();
+        *ErrorDescription = TBstr(TKBDUtils::ToWide(text)).Detach();
+        *Res = Driver().LastErrorCode();
+        Logger().Debug("GetLastError(ErrorDescription:" + text + ")", static_cast<std::int32_t>(*Res));
+    });
+}
+
+HRESULT TLumMSRKBD1C::Open(IDispatch* ValuesArray, BSTR* DeviceID, VARIANT_BOOL* Res) {
+    if (DeviceID == nullptr || Res == nullptr) {
+        return E_POINTER;
+    }
+    *DeviceID = nullptr;
+    return Guarded([&] {
+        TDispatchValuesArray values(ValuesArray);
+        Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
+        std::wstring id;
+        const bool opened = Driver().Open(values, id);
+        *DeviceID = TBstr(id).Detach();
+        *Res = AutomationBoolean(opened);
+        Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
+                           "}, DeviceID:" + TKBDUtils::ToAnsi(id) + ")",
+                       opened);
+    });
+}
+
+HRESULT TLumMSRKBD1C::Close(BSTR DeviceID, VARIANT_BOOL* Res) {
+    if (Res == nullptr) {
+        return E_POINTER;
+    }
+    return Guarded([&] {
+        const std::string line = "Close(DeviceID: " + Narrow(DeviceID) + ")";
+        Logger().Debug(line);
+        const bool closed = Driver().Close(WideOf(DeviceID));
+        *Res = AutomationBoolean(closed);
+        Logger().Debug(line, closed);
+    });
+}
+
+HRESULT TLumMSRKBD1C::EventProcessed(BSTR DeviceID, VARIANT_BOOL StateFlag, VARIANT_BOOL* Res) {
+    if (Res == nullptr) {
+        return E_POINTER;
+    }
+    return Guarded([&] {
+        const bool processed = StateFlag != VARIANT_FALSE;
+        const std::string line = "EventProcessed(DeviceID:" + Narrow(DeviceID) +
+                                 ", StateFlag:" + TrueOrFalse(processed) + ")";
+        Logger().Debug(line);
+        const bool acknowledged = Driver().EventProcessed(WideOf(DeviceID), processed);
+        *Res = AutomationBoolean(acknowledged);
+        Logger().Debug(line, acknowledged);
+    });
+}
+
+HRESULT TLumMSRKBD1C::DeviceTest(IDispatch* ValuesArray, BSTR* AdditionalDescription,
+                                 VARIANT_BOOL* Res) {
+    if (AdditionalDescription == nullptr || Res == nullptr) {
+        return E_POINTER;
+    }
+    *AdditionalDescription = nullptr;
+    return Guarded([&] {
+        TDispatchValuesArray values(ValuesArray);
+        Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
+        std::wstring description;
+        const bool tested = Driver().DeviceTest(description);
+        *AdditionalDescription = TBstr(description).Detach();
+        *Res = AutomationBoolean(tested);
+        Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
+                           "}, AdditionalDescription:" + TKBDUtils::ToAnsi(description) + ")",
+                       tested);
+    });
+}
+
+}  // namespace wedgecard
