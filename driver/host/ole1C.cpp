@@ -12,7 +12,7 @@ void* Tole1C::FindInterface(REFIID Interface) noexcept {
     if (Interface == IID_IInitDone) {
         return static_cast<IInitDone*>(this);
     }
-    return TLumMSRKBD1C::FindInterface(Interface);
+    return ToleAddin::FindInterface(Interface);
 }
 
 HRESULT Tole1C::Init(IDispatch* Connection) {
@@ -53,7 +53,7 @@ void Tole1C::SendExternalEvent(const std::string& Source, const std::string& Mes
     if (!FAsyncEvent) {
         return;
     }
-    Logger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message + ", Data:" + Data +
+    AddinLogger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message + ", Data:" + Data +
                    ")");
     // The host may call Done or Init from inside its handler: keep the sink alive meanwhile.
     const Microsoft::WRL::ComPtr<IAsyncEvent> sink = FAsyncEvent;

@@ -3,24 +3,24 @@
 #include <wrl/client.h>
 
 #include "driver/host/LanguageExtender.h"
-#include "driver/host/oleMain.h"
+#include "driver/host/oleAddin.h"
 
 namespace wedgecard {
 
-// The class COM creates: the automation object plus the host connection. The host hands over
-// its connection object through IInitDone::Init; the driver's events then go to the host's
-// IAsyncEvent.
-class Tole1C final : public TLumMSRKBD1C, public IInitDone {
+// The class COM creates: the automation object and language extender plus the host
+// connection. The host hands over its connection object through IInitDone::Init; the driver's
+// events then go to the host's IAsyncEvent.
+class Tole1C final : public ToleAddin, public IInitDone {
 public:
     Tole1C() = default;
     ~Tole1C() override;
 
     // IUnknown, for every interface of the object
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
-        return TLumMSRKBD1C::QueryInterface(Interface, Object);
+        return ToleAddin::QueryInterface(Interface, Object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return TLumMSRKBD1C::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return TLumMSRKBD1C::Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ToleAddin::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ToleAddin::Release(); }
 
     // IInitDone
     HRESULT STDMETHODCALLTYPE Init(IDispatch* Connection) override;
