@@ -153,5 +153,42 @@ TEST(MessageHook, KeepsAHandlerErrorOutOfTheMessageRetrieval) {
     EXPECT_EQ(thread.Window(window).Chars(), "x");
 }
 
+TEST(MessageHook, PutsOffWhatMustWaitUntilTheMessageHasBeenServed) {
+    TFakeThread thread;
+    thread.CreateWindow("edit");
+    std::vector<std::string> order;
+    TMessageHook hook(thread);
+    hook.OnHook = [&order](int, std::uintptr_t WParam, std::intptr_t) {
+        if (WParam != hook::Remove || !order.empty()) {
+            return;
+        }
+        EXPECT_TRUE(TMessageHook::Serving());
+        TMessageHook::DeferUntilServed([&order] { order.push_back("deferred"); });
+        order.push_back("handler");
+    };
+    hook.SetActive(true);
+    thread.Post(nullptr, 0x0400);
+    thread.Pump();
+    EXPECT_EQ(order, (std::vector<std::string>{"handler", "deferred"}));
+
+    EXPECT_FALSE(TMessageHook::Serving());
+    TMessageHook::DeferUntilServed([&order] { order.push_back("at once"); });
+    EXPECT_EQ(order.back(), "at once");
+}
+
+TEST(MessageHook, LetsADeferredActionDestroyTheHookThatServedTheMessage) {
+    TFakeThread thread;
+    auto window = thread.CreateWindow("edit");
+    auto* hook = new TMessageHook(thread);
+    hook->OnHook = [hook](int, std::uintptr_t, std::intptr_t) {
+        TMessageHook::DeferUntilServed([hook] { delete hook; });
+    };
+    hook->SetActive(true);
+    thread.Type("a");
+    thread.Pump();
+    EXPECT_EQ(thread.InstalledHooks(), 0);
+    EXPECT_EQ(thread.Window(window).Chars(), "a");
+}
+
 }  // namespace
 }  // namespace wedgecard::test
