@@ -6,16 +6,7 @@
 
 #include "driver/capture/WinCapturePlatform.h"
 #include "driver/diagnostics/ModuleInfo.h"
-#if __has_include("driver/diagnostics/fmuDeviceTest.h")
 #include "driver/diagnostics/fmuDeviceTest.h"
-#else
-namespace wedgecard {
-class TWinDeviceTestDialog final : public IDeviceTestDialog {
-public:
-    void ShowDeviceTest() override { throw std::runtime_error("no dialog yet"); }
-};
-}  // namespace wedgecard
-#endif
 
 namespace wedgecard {
 

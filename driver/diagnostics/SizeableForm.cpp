@@ -1,0 +1,604 @@
+#include "driver/diagnostics/SizeableForm.h"
+
+#include <algorithm>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "driver/capture/WinCapturePlatform.h"
+#include "driver/diagnostics/ModuleInfo.h"
+
+namespace wedgecard {
+
+namespace {
+
+constexpr wchar_t FormClassName[] = L"WedgecardForm";
+constexpr UINT TextCodePage = 1251;
+// Control identifiers stay clear of IDOK and IDCANCEL, which IsDialogMessage sends for Enter
+// and Escape.
+constexpr int FirstControlId = 100;
+
+HINSTANCE Instance() noexcept {
+    return static_cast<HINSTANCE>(ThisModule());
+}
+
+// The class lives only while forms exist: the system does not unregister a library's classes
+// when the library is unloaded, and a class left behind would point into unloaded code.
+std::mutex ClassLock;
+int FormCount = 0;
+
+void AcquireFormClass(WNDPROC Procedure) {
+    const std::lock_guard lock(ClassLock);
+    if (FormCount == 0) {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.style = CS_DBLCLKS;
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = Instance();
+        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+        windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+        windowClass.lpszClassName = FormClassName;
+        if (RegisterClassExW(&windowClass) == 0) {
+            // Left behind by an earlier load of this module that could not remove it.
+            UnregisterClassW(FormClassName, Instance());
+            if (RegisterClassExW(&windowClass) == 0) {
+                throw std::runtime_error("Не удалось зарегистрировать класс окна " +
+                                         SystemErrorText(GetLastError()));
+            }
+        }
+    }
+    ++FormCount;
+}
+
+void ReleaseFormClass() noexcept {
+    const std::lock_guard lock(ClassLock);
+    if (--FormCount == 0) {
+        UnregisterClassW(FormClassName, Instance());
+    }
+}
+
+// New place and size along one axis of a control whose parent went from Designed to Actual.
+std::pair<int, int> Follow(int Position, int Size, int Designed, int Actual, bool NearEdge,
+                           bool FarEdge) noexcept {
+    const int change = Actual - Designed;
+    if (NearEdge && FarEdge) {
+        return {Position, std::max(0, Size + change)};
+    }
+    if (FarEdge) {
+        return {Position + change, Size};
+    }
+    if (!NearEdge && Designed > 0) {
+        return {(MulDiv(2 * Position + Size, Actual, Designed) - Size) / 2, Size};
+    }
+    return {Position, Size};
+}
+
+bool SameClass(const std::wstring& ClassName, const wchar_t* Other) noexcept {
+    return lstrcmpiW(ClassName.c_str(), Other) == 0;
+}
+
+std::wstring WindowText(HWND Window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(Window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(Window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+}  // namespace
+
+std::wstring WideText(std::string_view Text) {
+    if (Text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(Text.size());
+    const int size = MultiByteToWideChar(TextCodePage, 0, Text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(TextCodePage, 0, Text.data(), length, wide.data(), size);
+    return wide;
+}
+
+std::string NarrowText(std::wstring_view Text) {
+    if (Text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(Text.size());
+    const int size =
+        WideCharToMultiByte(TextCodePage, 0, Text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(TextCodePage, 0, Text.data(), length, narrow.data(), size, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+TSizeableForm::TSizeableForm(TFormDescription Description, HWND Owner)
+    : FDescription(std::move(Description)) {
+    AcquireFormClass(&FormProc);
+    try {
+        FFont.reset(CreateFontW(FDescription.FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                FDescription.FontName.c_str()));
+
+        int width = FDescription.Width;
+        int height = FDescription.Height;
+        DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+        DWORD exStyle = WS_EX_CONTROLPARENT;
+        if (FDescription.BorderStyle == TBorderStyle::Sizeable) {
+            style |= WS_THICKFRAME;
+            // The stored size was taken where the caption was 19 pixels high and the sizing
+            // frame one pixel wider than a 3-D edge. Larger captions and frames take their
+            // extra room from outside the client area, not from the controls.
+            height += (GetSystemMetrics(SM_CYCAPTION) - 19) +
+                      2 * (GetSystemMetrics(SM_CYFRAME) - GetSystemMetrics(SM_CYEDGE) - 1);
+            width += 2 * (GetSystemMetrics(SM_CXFRAME) - GetSystemMetrics(SM_CXEDGE) - 1);
+        } else {
+            exStyle |= WS_EX_DLGMODALFRAME;
+        }
+        if (FDescription.MinimizeBox) {
+            style |= WS_MINIMIZEBOX;
+        }
+        if (FDescription.MaximizeBox) {
+            style |= WS_MAXIMIZEBOX;
+        }
+        ConstrainSize(width, height);
+
+        int left = CW_USEDEFAULT;
+        int top = CW_USEDEFAULT;
+        if (FDescription.Position == TFormPosition::ScreenCenter) {
+            left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+            top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+        }
+        if (CreateWindowExW(exStyle, FormClassName, WideText(FDescription.Caption).c_str(), style,
+                            left, top, width, height, Owner, nullptr, Instance(),
+                            this) == nullptr) {
+            throw std::runtime_error("Не удалось создать окно " + SystemErrorText(GetLastError()));
+        }
+        CreateControls();
+        AlignControls();
+    } catch (...) {
+        if (FHandle != nullptr) {
+            DestroyWindow(FHandle);
+        }
+        ReleaseFormClass();
+        throw;
+    }
+}
+
+TSizeableForm::~TSizeableForm() {
+    if (FHandle != nullptr) {
+        DestroyWindow(FHandle);
+    }
+    ReleaseFormClass();
+}
+
+void TSizeableForm::CreateControls() {
+    const std::vector<TControlDescription>& stored = FDescription.Controls;
+    const int count = static_cast<int>(stored.size());
+    std::vector<int> parentOf(stored.size(), -1);
+    for (int i = 0; i < count; ++i) {
+        const std::string& parent = stored[static_cast<std::size_t>(i)].Parent;
+        if (parent.empty()) {
+            continue;
+        }
+        const auto found = std::find_if(stored.begin(), stored.begin() + i,
+                                        [&parent](const auto& c) { return c.Name == parent; });
+        if (found == stored.begin() + i) {
+            throw std::invalid_argument("Элемент " + stored[static_cast<std::size_t>(i)].Name +
+                                        " лежит в неизвестном " + parent);
+        }
+        parentOf[static_cast<std::size_t>(i)] = static_cast<int>(found - stored.begin());
+    }
+
+    // Windows are created parents first and siblings in tab order, since tab navigation
+    // follows the order of creation. Controls without a tab stop keep their stored places.
+    std::vector<int> order;
+    std::vector<int> placeOf(stored.size(), -1);
+    const auto place = [&](const auto& self, int parent) -> void {
+        std::vector<int> siblings;
+        for (int i = 0; i < count; ++i) {
+            if (parentOf[static_cast<std::size_t>(i)] == parent) {
+                siblings.push_back(i);
+            }
+        }
+        std::vector<int> tabStops;
+        std::copy_if(
+            siblings.begin(), siblings.end(), std::back_inserter(tabStops),
+            [&stored](int i) { return stored[static_cast<std::size_t>(i)].TabOrder >= 0; });
+        std::stable_sort(tabStops.begin(), tabStops.end(), [&stored](int a, int b) {
+            return stored[static_cast<std::size_t>(a)].TabOrder <
+                   stored[static_cast<std::size_t>(b)].TabOrder;
+        });
+        auto nextTabStop = tabStops.begin();
+        for (int& sibling : siblings) {
+            if (stored[static_cast<std::size_t>(sibling)].TabOrder >= 0) {
+                sibling = *nextTabStop++;
+            }
+        }
+        for (const int sibling : siblings) {
+            placeOf[static_cast<std::size_t>(sibling)] = static_cast<int>(order.size());
+            order.push_back(sibling);
+            self(self, sibling);
+        }
+    };
+    place(place, -1);
+
+    FControls.reserve(order.size());
+    for (const int i : order) {
+        const int parent = parentOf[static_cast<std::size_t>(i)];
+        TControl control;
+        control.Description = stored[static_cast<std::size_t>(i)];
+        control.Parent = parent < 0 ? -1 : placeOf[static_cast<std::size_t>(parent)];
+        FControls.push_back(std::move(control));
+    }
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        CreateControl(FControls[i], FirstControlId + static_cast<int>(i));
+    }
+}
+
+void TSizeableForm::CreateControl(TControl& Control, int Id) {
+    TControlDescription& description = Control.Description;
+    DWORD style = WS_CHILD | WS_VISIBLE | description.Style |
+                  (description.TabOrder >= 0 ? DWORD{WS_TABSTOP} : DWORD{0});
+    const bool fitsItsText = SameClass(description.ClassName, L"STATIC") &&
+                             description.Width == 0 && description.Height == 0;
+    if (fitsItsText && (style & SS_TYPEMASK) == SS_LEFT) {
+        // One line, as measured: a plain left-aligned static wraps, and a measure that falls a
+        // pixel short would send the last word to a line below, out of sight.
+        style |= SS_LEFTNOWORDWRAP;
+    }
+    const std::wstring caption = WideText(description.Caption);
+    Control.Handle = CreateWindowExW(
+        description.ExStyle, description.ClassName.c_str(), caption.c_str(), style,
+        description.Left, description.Top, description.Width, description.Height, FHandle,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), Instance(), nullptr);
+    if (Control.Handle == nullptr) {
+        throw std::runtime_error("Не удалось создать " + description.Name + " " +
+                                 SystemErrorText(GetLastError()));
+    }
+    SendMessageW(Control.Handle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
+
+    if (fitsItsText) {
+        HDC dc = GetDC(Control.Handle);
+        const HGDIOBJ previous = SelectObject(dc, FFont.get());
+        RECT extent{};
+        DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+        SelectObject(dc, previous);
+        ReleaseDC(Control.Handle, dc);
+        description.Width = extent.right - extent.left;
+        description.Height = extent.bottom - extent.top;
+    }
+}
+
+void TSizeableForm::AlignControls() {
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    for (TControl& control : FControls) {
+        const TControlDescription& stored = control.Description;
+        int designedWidth = FDescription.ClientWidth;
+        int designedHeight = FDescription.ClientHeight;
+        RECT parent = client;
+        if (control.Parent >= 0) {
+            const TControl& container = FControls[static_cast<std::size_t>(control.Parent)];
+            designedWidth = container.Description.Width;
+            designedHeight = container.Description.Height;
+            parent = container.Bounds;
+        }
+        const auto [left, width] =
+            Follow(stored.Left, stored.Width, designedWidth, parent.right - parent.left,
+                   (stored.Anchors & akLeft) != 0, (stored.Anchors & akRight) != 0);
+        const auto [top, height] =
+            Follow(stored.Top, stored.Height, designedHeight, parent.bottom - parent.top,
+                   (stored.Anchors & akTop) != 0, (stored.Anchors & akBottom) != 0);
+        control.Bounds = RECT{parent.left + left, parent.top + top, parent.left + left + width,
+                              parent.top + top + height};
+        SetWindowPos(control.Handle, nullptr, control.Bounds.left, control.Bounds.top, width,
+                     height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void TSizeableForm::ConstrainSize(int& Width, int& Height) const noexcept {
+    const TSizeConstraints& limits = FDescription.Constraints;
+    if (limits.MaxWidth > 0) {
+        Width = std::min(Width, limits.MaxWidth);
+    }
+    if (limits.MaxHeight > 0) {
+        Height = std::min(Height, limits.MaxHeight);
+    }
+    Width = std::max(Width, limits.MinWidth);
+    Height = std::max(Height, limits.MinHeight);
+}
+
+TSizeableForm::TControl& TSizeableForm::Find(std::string_view Name) {
+    const auto found = std::find_if(FControls.begin(), FControls.end(), [Name](const TControl& c) {
+        return c.Description.Name == Name;
+    });
+    if (found == FControls.end()) {
+        throw std::invalid_argument("В окне " + FDescription.Name + " нет элемента " +
+                                    std::string(Name));
+    }
+    return *found;
+}
+
+const TSizeableForm::TControl& TSizeableForm::Find(std::string_view Name) const {
+    return const_cast<TSizeableForm*>(this)->Find(Name);
+}
+
+HWND TSizeableForm::Control(std::string_view Name) const {
+    return Find(Name).Handle;
+}
+
+std::string TSizeableForm::Caption() const {
+    return NarrowText(WindowText(FHandle));
+}
+
+void TSizeableForm::SetCaption(std::string_view Text) {
+    SetWindowTextW(FHandle, WideText(Text).c_str());
+}
+
+std::string TSizeableForm::Text(std::string_view Name) const {
+    return NarrowText(WindowText(Find(Name).Handle));
+}
+
+void TSizeableForm::SetText(std::string_view Name, std::string_view Text) {
+    SetWindowTextW(Find(Name).Handle, WideText(Text).c_str());
+}
+
+int TSizeableForm::Tag(std::string_view Name) const {
+    return Find(Name).Tag;
+}
+
+void TSizeableForm::SetTag(std::string_view Name, int Value) {
+    Find(Name).Tag = Value;
+}
+
+void TSizeableForm::SetOnClick(std::string_view Name, std::function<void()> Handler) {
+    Find(Name).OnClick = std::move(Handler);
+}
+
+void TSizeableForm::Show() {
+    ShowWindow(FHandle, SW_SHOW);
+}
+
+int TSizeableForm::ShowModal() {
+    if (FModal || IsWindowVisible(FHandle)) {
+        throw std::logic_error("Видимое окно " + FDescription.Name + " нельзя показать модально");
+    }
+    HWND owner = GetWindow(FHandle, GW_OWNER);
+    // EnableWindow answers whether the window was disabled before.
+    const bool ownerDisabled = owner != nullptr && EnableWindow(owner, FALSE) == FALSE;
+    FModal = true;
+    FModalResult = mrNone;
+    ShowWindow(FHandle, SW_SHOW);
+
+    MSG message{};
+    while (FModalResult == mrNone) {
+        const BOOL received = GetMessageW(&message, nullptr, 0, 0);
+        if (received == 0) {
+            // The program is ending: the loop that waits outside has to see WM_QUIT too.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            FModalResult = mrCancel;
+            break;
+        }
+        if (received == -1) {
+            FModalResult = mrCancel;
+            break;
+        }
+        if (FHandle == nullptr || !IsDialogMessageW(FHandle, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (FHandle == nullptr) {
+            // Destroyed under the loop, with its owner perhaps.
+            FModalResult = mrCancel;
+        }
+    }
+
+    FModal = false;
+    // The owner is enabled before the form hides, so that it is the window activated next.
+    if (ownerDisabled) {
+        EnableWindow(owner, TRUE);
+    }
+    if (FHandle != nullptr) {
+        ShowWindow(FHandle, SW_HIDE);
+    }
+    return FModalResult;
+}
+
+void TSizeableForm::Close() {
+    if (FModal) {
+        FModalResult = mrCancel;
+    } else {
+        ShowWindow(FHandle, SW_HIDE);
+    }
+}
+
+bool TSizeableForm::IsPushButton(const TControl& Control) const {
+    if (!SameClass(Control.Description.ClassName, L"BUTTON")) {
+        return false;
+    }
+    const auto type = static_cast<DWORD>(GetWindowLongW(Control.Handle, GWL_STYLE)) & BS_TYPEMASK;
+    return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+void TSizeableForm::EnableButtons(bool Enable) {
+    if (!Enable) {
+        // Only a button focused now gets the focus back: one remembered from an earlier round
+        // would take it from wherever the user has put it since.
+        FFocusedButton = nullptr;
+    }
+    EnableButtonsIn(-1, Enable);
+}
+
+void TSizeableForm::EnableButtonsIn(int Parent, bool Enable) {
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        if (FControls[i].Parent != Parent) {
+            continue;
+        }
+        EnableButtonsIn(static_cast<int>(i), Enable);
+        TControl& control = FControls[i];
+        if (!IsPushButton(control)) {
+            continue;
+        }
+        if (!Enable) {
+            if (GetFocus() == control.Handle) {
+                FFocusedButton = control.Handle;
+            }
+            if (IsWindowEnabled(control.Handle)) {
+                control.Tag = 1;
+                EnableWindow(control.Handle, FALSE);
+            }
+        } else {
+            if (control.Tag == 1) {
+                control.Tag = 0;
+                EnableWindow(control.Handle, TRUE);
+            }
+            if (control.Handle == FFocusedButton && IsWindowVisible(control.Handle) &&
+                IsWindowEnabled(control.Handle) && IsWindowEnabled(FHandle)) {
+                SetFocus(control.Handle);
+            }
+        }
+    }
+}
+
+void TSizeableForm::RestoreFocus() {
+    HWND focus = FSavedFocus;
+    if (focus == nullptr || !IsChild(FHandle, focus) || !IsWindowVisible(focus) ||
+        !IsWindowEnabled(focus)) {
+        focus = GetNextDlgTabItem(FHandle, nullptr, FALSE);
+    }
+    SetFocus(focus != nullptr ? focus : FHandle);
+}
+
+void TSizeableForm::Command(WPARAM WParam, LPARAM LParam) {
+    if (LParam == 0) {
+        return;  // a menu, an accelerator, or Enter and Escape through IsDialogMessage
+    }
+    const int index = static_cast<int>(LOWORD(WParam)) - FirstControlId;
+    if (index < 0 || index >= static_cast<int>(FControls.size()) || HIWORD(WParam) != BN_CLICKED) {
+        return;
+    }
+    const TControl& control = FControls[static_cast<std::size_t>(index)];
+    if (control.OnClick) {
+        control.OnClick();
+    }
+    if (control.Description.ModalResult != mrNone) {
+        FModalResult = control.Description.ModalResult;
+    }
+}
+
+LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
+    switch (Message) {
+        case WM_GETMINMAXINFO: {
+            auto* info = reinterpret_cast<MINMAXINFO*>(LParam);
+            const TSizeConstraints& limits = FDescription.Constraints;
+            if (limits.MinWidth > 0) {
+                info->ptMinTrackSize.x = limits.MinWidth;
+            }
+            if (limits.MinHeight > 0) {
+                info->ptMinTrackSize.y = limits.MinHeight;
+            }
+            if (limits.MaxWidth > 0) {
+                info->ptMaxTrackSize.x = limits.MaxWidth;
+                info->ptMaxSize.x = std::min(info->ptMaxSize.x, LONG{limits.MaxWidth});
+            }
+            if (limits.MaxHeight > 0) {
+                info->ptMaxTrackSize.y = limits.MaxHeight;
+                info->ptMaxSize.y = std::min(info->ptMaxSize.y, LONG{limits.MaxHeight});
+            }
+            return 0;
+        }
+        case WM_WINDOWPOSCHANGING: {
+            // Sizes set by the program obey the constraints too, not only a drag of the frame.
+            auto* position = reinterpret_cast<WINDOWPOS*>(LParam);
+            if ((position->flags & SWP_NOSIZE) == 0 && !IsIconic(FHandle)) {
+                ConstrainSize(position->cx, position->cy);
+            }
+            break;
+        }
+        case WM_SIZE:
+            if (WParam != SIZE_MINIMIZED) {
+                AlignControls();
+            }
+            return 0;
+        case WM_COMMAND:
+            Command(WParam, LParam);
+            return 0;
+        case WM_CTLCOLORSTATIC: {
+            // A read-only or disabled edit keeps the window colour of an editable one.
+            const auto control = reinterpret_cast<HWND>(LParam);
+            const auto found =
+                std::find_if(FControls.begin(), FControls.end(),
+                             [control](const TControl& c) { return c.Handle == control; });
+            if (found != FControls.end() && SameClass(found->Description.ClassName, L"EDIT")) {
+                SetBkColor(reinterpret_cast<HDC>(WParam), GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+            }
+            break;
+        }
+        case WM_ACTIVATE:
+            // A plain window would take the focus itself on activation; a form gives it back
+            // to the control that had it.
+            if (LOWORD(WParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus != nullptr && IsChild(FHandle, focus)) {
+                    FSavedFocus = focus;
+                }
+                return 0;
+            }
+            if (HIWORD(WParam) == 0) {
+                RestoreFocus();
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            Close();
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(FHandle, Message, WParam, LParam);
+}
+
+void TSizeableForm::HandleException(const std::exception& Error) {
+    MessageBoxW(FHandle, WideText(Error.what()).c_str(), WideText(FDescription.Caption).c_str(),
+                MB_OK | MB_ICONERROR);
+}
+
+LRESULT CALLBACK TSizeableForm::FormProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
+    auto* form = reinterpret_cast<TSizeableForm*>(GetWindowLongPtrW(Window, GWLP_USERDATA));
+    if (Message == WM_NCCREATE) {
+        form =
+            static_cast<TSizeableForm*>(reinterpret_cast<CREATESTRUCTW*>(LParam)->lpCreateParams);
+        form->FHandle = Window;
+        SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    if (form == nullptr) {
+        return DefWindowProcW(Window, Message, WParam, LParam);
+    }
+    LRESULT result = 0;
+    // Nothing may unwind through the system's dispatch.
+    try {
+        result = form->WindowProc(Message, WParam, LParam);
+    } catch (const std::exception& error) {
+        try {
+            form->HandleException(error);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            form->HandleException(std::runtime_error("Неизвестная ошибка"));
+        } catch (...) {
+        }
+    }
+    if (Message == WM_NCDESTROY) {
+        SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
+        form->FHandle = nullptr;
+        for (TControl& control : form->FControls) {
+            control.Handle = nullptr;
+        }
+    }
+    return result;
+}
+
+}  // namespace wedgecard
