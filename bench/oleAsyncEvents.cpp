@@ -1,0 +1,116 @@
+#include "bench/oleAsyncEvents.h"
+
+#include <new>
+
+#include "bench/ComServer.h"
+
+namespace benchpad {
+
+namespace {
+
+const TErrorSource EventErrors{IID_IAsyncEvents, L"Benchpad.AsyncEvents"};
+
+}  // namespace
+
+TAsyncEvents::TAsyncEvents(TCounted) noexcept : FFreedByRelease(true), FRefCount(1) {
+    ServerLock();
+}
+
+TAsyncEvents::~TAsyncEvents() {
+    if (FFreedByRelease) {
+        ServerUnlock();
+    }
+}
+
+HRESULT TAsyncEvents::Create(REFIID Interface, void** Object) noexcept {
+    if (Object == nullptr) {
+        return E_POINTER;
+    }
+    *Object = nullptr;
+    auto* events = new (std::nothrow) TAsyncEvents(TCounted{});
+    if (events == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT result = events->QueryInterface(Interface, Object);
+    events->Release();
+    return result;
+}
+
+HRESULT TAsyncEvents::QueryInterface(REFIID Interface, void** Object) {
+    if (Object == nullptr) {
+        return E_POINTER;
+    }
+    if (Interface == IID_IUnknown || Interface == IID_IDispatch || Interface == IID_IAsyncEvents) {
+        *Object = static_cast<IAsyncEvents*>(this);
+    } else if (Interface == IID_IAsyncEvent) {
+        *Object = static_cast<IAsyncEvent*>(this);
+    } else if (Interface == IID_ISupportErrorInfo) {
+        *Object = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        *Object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG TAsyncEvents::AddRef() {
+    return ++FRefCount;
+}
+
+ULONG TAsyncEvents::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0 && FFreedByRelease) {
+        delete this;
+    }
+    return count;
+}
+
+HRESULT TAsyncEvents::GetTypeInfoCount(UINT* Count) {
+    return FTypeInfo.GetTypeInfoCount(Count);
+}
+
+HRESULT TAsyncEvents::GetTypeInfo(UINT Index, LCID, ITypeInfo** Info) {
+    return FTypeInfo.GetTypeInfo(Index, Info);
+}
+
+HRESULT TAsyncEvents::GetIDsOfNames(REFIID Reserved, LPOLESTR* Names, UINT Count, LCID,
+                                    DISPID* Ids) {
+    return FTypeInfo.GetIDsOfNames(Reserved, Names, Count, Ids);
+}
+
+HRESULT TAsyncEvents::Invoke(DISPID Member, REFIID Reserved, LCID, WORD Flags, DISPPARAMS* Params,
+                             VARIANT* Result, EXCEPINFO* Exception, UINT* ArgumentError) {
+    return FTypeInfo.Invoke(static_cast<IAsyncEvents*>(this), Member, Reserved, Flags, Params,
+                            Result, Exception, ArgumentError);
+}
+
+HRESULT TAsyncEvents::ExternalEvent(BSTR Source, BSTR Message, BSTR Data) {
+    return ComMethod(EventErrors, [&] {
+        // A copy: the handler may replace or clear OnExternalEvent while it runs, and it may
+        // run nested (the window acknowledges inside it, and the driver delivers the next event
+        // from within that call).
+        if (const TExternalEventHandler handler = OnExternalEvent) {
+            handler(BstrText(Source), BstrText(Message), BstrText(Data));
+        }
+        return S_OK;
+    });
+}
+
+HRESULT TAsyncEvents::SetEventBufferDepth(LONG) {
+    return S_OK;
+}
+
+HRESULT TAsyncEvents::GetEventBufferDepth(LONG*) {
+    return S_OK;
+}
+
+HRESULT TAsyncEvents::CleanBuffer() {
+    return S_OK;
+}
+
+HRESULT TAsyncEvents::InterfaceSupportsErrorInfo(REFIID Interface) {
+    return Interface == IID_IAsyncEvents || Interface == IID_IAsyncEvent ? S_OK : S_FALSE;
+}
+
+}  // namespace benchpad
