@@ -22,8 +22,7 @@ struct TBench {
     TBench() : Driver(TDriverServices{Thread, Guids, Module, Dialog}) {
         LogFile().SetEnabled(false);
         Thread.CreateWindow("edit");
-        Driver.OnEvent = [this](const std::string& Source, const std::string&,
-                                const std::string&) {
+        Driver.OnEvent = [this](const std::string& Source, const std::string&, const std::string&) {
             ++Events;
             Driver.EventProcessed(std::wstring(Source.begin(), Source.end()), true);
         };

@@ -26,7 +26,6 @@ namespace {
 
 constexpr UINT WM_HOST_EVENT = WM_APP + 1;
 constexpr UINT WM_HOST_SWIPE = WM_APP + 2;
-constexpr UINT_PTR TimeoutTimer = 1;
 
 const char* const Usage =
     "Usage: Wedgehost [options]\n"
@@ -79,8 +78,8 @@ std::wstring Wide(const std::string& Utf8Text) {
     const int size = MultiByteToWideChar(CP_UTF8, 0, Utf8Text.data(),
                                          static_cast<int>(Utf8Text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, Utf8Text.data(), static_cast<int>(Utf8Text.size()),
-                        wide.data(), size);
+    MultiByteToWideChar(CP_UTF8, 0, Utf8Text.data(), static_cast<int>(Utf8Text.size()), wide.data(),
+                        size);
     return wide;
 }
 
@@ -88,11 +87,21 @@ std::string Json(const std::wstring& Text) {
     std::string quoted = "\"";
     for (const char c : Utf8(Text)) {
         switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char escaped[8];
@@ -106,7 +115,9 @@ std::string Json(const std::wstring& Text) {
     return quoted + "\"";
 }
 
-[[noreturn]] void Fail(const std::string& Message) { throw std::runtime_error(Message); }
+[[noreturn]] void Fail(const std::string& Message) {
+    throw std::runtime_error(Message);
+}
 
 void Check(HRESULT Status, const char* What) {
     if (FAILED(Status)) {
@@ -163,9 +174,7 @@ public:
         *Count = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* Names, UINT Count, LCID,
                                             DISPID* IDs) override {
         if (Count != 1 || _wcsicmp(Names[0], L"Get") != 0) {
@@ -181,12 +190,13 @@ public:
         }
         VARIANT index;
         VariantInit(&index);
-        if (FAILED(VariantChangeType(&index, &Arguments->rgvarg[0], 0, VT_I4)) ||
-            index.lVal < 0 || static_cast<std::size_t>(index.lVal) >= Values.size()) {
+        if (FAILED(VariantChangeType(&index, &Arguments->rgvarg[0], 0, VT_I4)) || index.lVal < 0 ||
+            static_cast<std::size_t>(index.lVal) >= Values.size()) {
             return DISP_E_BADINDEX;
         }
-        return Result != nullptr ? VariantCopy(Result, &Values[static_cast<std::size_t>(index.lVal)])
-                                 : S_OK;
+        return Result != nullptr
+                   ? VariantCopy(Result, &Values[static_cast<std::size_t>(index.lVal)])
+                   : S_OK;
     }
 
 private:
@@ -226,14 +236,12 @@ public:
         *Count = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return DISP_E_UNKNOWNNAME;
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                     EXCEPINFO*, UINT*) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
         return DISP_E_MEMBERNOTFOUND;
     }
 
@@ -261,9 +269,12 @@ class TExtender {
 public:
     TExtender(ILanguageExtender* Extender, bool Russian) : FExtender(Extender) {
         const std::map<std::string, std::wstring> russian = {
-            {"GetVersion", L"ПолучитьНомерВерсии"}, {"GetLastError", L"ПолучитьОшибку"},
-            {"Open", L"Подключить"},                 {"Close", L"Отключить"},
-            {"EventProcessed", L"СобытиеОбработано"}, {"DeviceTest", L"ТестУстройства"}};
+            {"GetVersion", L"ПолучитьНомерВерсии"},
+            {"GetLastError", L"ПолучитьОшибку"},
+            {"Open", L"Подключить"},
+            {"Close", L"Отключить"},
+            {"EventProcessed", L"СобытиеОбработано"},
+            {"DeviceTest", L"ТестУстройства"}};
         for (const auto& [english, alias] : russian) {
             const std::wstring name = Russian ? alias : Wide(english);
             BSTR wanted = SysAllocString(name.c_str());
@@ -326,9 +337,9 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 
 // The window the simulated reader types into; it shows whatever typing reaches it.
 HWND CreateTypingWindow() {
-    HWND window = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_LEFT, 40,
-                                  40, 480, 60, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                  nullptr);
+    HWND window =
+        CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_LEFT, 40, 40, 480,
+                        60, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr) {
         Fail("cannot create the window to type into");
     }
@@ -458,8 +469,12 @@ int Run(const TOptions& Options) {
         window = CreateTypingWindow();
         PostThreadMessageW(MainThread, WM_HOST_SWIPE, 0, 0);
     }
+    // A timer without a window gets an identifier of the system's choosing, not the one asked
+    // for: its messages are known by the identifier SetTimer returns.
+    UINT_PTR timeoutTimer = 0;
     if (Options.TimeoutSeconds > 0) {
-        SetTimer(nullptr, TimeoutTimer, static_cast<UINT>(Options.TimeoutSeconds) * 1000, nullptr);
+        timeoutTimer =
+            SetTimer(nullptr, 0, static_cast<UINT>(Options.TimeoutSeconds) * 1000, nullptr);
     }
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
     if (Options.Events == 0) {
@@ -497,16 +512,14 @@ int Run(const TOptions& Options) {
             continue;
         }
         if (message.hwnd == nullptr && message.message == WM_HOST_SWIPE) {
-            benchpad::SendTracks({benchpad::TTrackText{Options.Codes[0], Options.Tracks[0],
-                                                       Options.Codes[1]},
-                                  benchpad::TTrackText{Options.Codes[2], Options.Tracks[1],
-                                                       Options.Codes[3]},
-                                  benchpad::TTrackText{Options.Codes[4], Options.Tracks[2],
-                                                       Options.Codes[5]}});
+            benchpad::SendTracks(
+                {benchpad::TTrackText{Options.Codes[0], Options.Tracks[0], Options.Codes[1]},
+                 benchpad::TTrackText{Options.Codes[2], Options.Tracks[1], Options.Codes[3]},
+                 benchpad::TTrackText{Options.Codes[4], Options.Tracks[2], Options.Codes[5]}});
             continue;
         }
-        if (message.hwnd == nullptr && message.message == WM_TIMER &&
-            message.wParam == TimeoutTimer) {
+        if (message.hwnd == nullptr && message.message == WM_TIMER && timeoutTimer != 0 &&
+            message.wParam == timeoutTimer) {
             std::fprintf(stderr, "driver: timed out\n");
             if (Options.Events > 0 && seen < Options.Events) {
                 exitCode = 3;

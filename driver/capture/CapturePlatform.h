@@ -64,8 +64,7 @@ public:
     // WH_GETMESSAGE hook on the calling thread, no module. Null on failure.
     virtual THookHandle SetWindowsHookExA(TMessageHookProc Proc) = 0;
     virtual bool UnhookWindowsHookEx(THookHandle Hook) = 0;
-    virtual std::intptr_t CallNextHookEx(int Code, std::uintptr_t WParam,
-                                         std::intptr_t LParam) = 0;
+    virtual std::intptr_t CallNextHookEx(int Code, std::uintptr_t WParam, std::intptr_t LParam) = 0;
 
     // Thread timer without a window: posts WM_TIMER with the returned identifier every
     // Elapse milliseconds until killed. Zero on failure.

@@ -106,12 +106,12 @@ constexpr std::array<std::string_view, 256> MakeKeyNames() {
     names[144] = "Num lock";
     names[145] = "Scroll lock";
     constexpr std::string_view extendedNames[] = {
-        "Left SHIFT",       "Rigth SHIFT",      "Left CONTROL",   "Right CONTROL",
-        "Left MENU",        "Right MENU",       "Browser Back",   "Browser Forward",
-        "Browser Refresh",  "Browser Stop",     "Browser Search", "Browser Favorites",
-        "Browser Home",     "Volume Mute",      "Volume Down",    "Volume UP",
-        "Next Track",       "Prev Track",       "Stop Media",     "Play/Pause Media",
-        "Start Mail",       "Select Media",     "App 1",          "App 2"};
+        "Left SHIFT",      "Rigth SHIFT",  "Left CONTROL",   "Right CONTROL",
+        "Left MENU",       "Right MENU",   "Browser Back",   "Browser Forward",
+        "Browser Refresh", "Browser Stop", "Browser Search", "Browser Favorites",
+        "Browser Home",    "Volume Mute",  "Volume Down",    "Volume UP",
+        "Next Track",      "Prev Track",   "Stop Media",     "Play/Pause Media",
+        "Start Mail",      "Select Media", "App 1",          "App 2"};
     for (std::size_t i = 0; i < 24; ++i) {
         names[160 + i] = extendedNames[i];
     }

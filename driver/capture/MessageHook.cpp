@@ -36,7 +36,9 @@ void RunDeferred() {
 
 }  // namespace
 
-bool TMessageHook::Serving() noexcept { return ServingDepth > 0; }
+bool TMessageHook::Serving() noexcept {
+    return ServingDepth > 0;
+}
 
 void TMessageHook::DeferUntilServed(std::function<void()> Action) {
     if (ServingDepth == 0) {
@@ -57,7 +59,9 @@ TMessageHook::~TMessageHook() {
     Unlink();
 }
 
-TMessageHook* TMessageHook::CurrentMessageHook() noexcept { return CurrentHook; }
+TMessageHook* TMessageHook::CurrentMessageHook() noexcept {
+    return CurrentHook;
+}
 
 void TMessageHook::Link() noexcept {
     FPrevious = CurrentHook;

@@ -15,8 +15,7 @@ namespace wedgecard {
 // activated last; when it is switched off, the one before it is served again.
 class TMessageHook {
 public:
-    using THookHandler =
-        std::function<void(int Code, std::uintptr_t WParam, std::intptr_t LParam)>;
+    using THookHandler = std::function<void(int Code, std::uintptr_t WParam, std::intptr_t LParam)>;
 
     explicit TMessageHook(TCapturePlatform& Platform) noexcept : FPlatform(Platform) {}
     TMessageHook(const TMessageHook&) = delete;

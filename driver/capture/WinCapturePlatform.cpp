@@ -82,14 +82,14 @@ TCapturePlatform& WindowsCapturePlatform() noexcept {
 std::string SystemErrorText(unsigned long Code) {
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, Code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     std::string text;
     if (length != 0 && buffer != nullptr) {
         text.assign(buffer, length);
         LocalFree(buffer);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        while (!text.empty() &&
+               (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
             text.pop_back();
         }
     }

@@ -13,7 +13,9 @@ std::string FormatDeviceID(const IGuidSource::TGuid& Guid) {
     return text;
 }
 
-T1CDevice* TDeviceManager::Add() { return new T1CDevice(this, FormatDeviceID(FGuids.NewGuid())); }
+T1CDevice* TDeviceManager::Add() {
+    return new T1CDevice(this, FormatDeviceID(FGuids.NewGuid()));
+}
 
 T1CDevice* TDeviceManager::Find(const std::string& ID) const noexcept {
     for (int i = 0; i < Count(); ++i) {

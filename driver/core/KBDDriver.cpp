@@ -17,9 +17,9 @@ namespace wedgecard {
 namespace {
 
 // The settings' names as the host knows them, in the order of the settings array (1 to 6).
-constexpr std::array<const char*, 6> CodeSettingNames = {
-    "ПрефиксДрайвера1", "СуффиксДрайвера1", "ПрефиксДрайвера2",
-    "СуффиксДрайвера2", "ПрефиксДрайвера3", "СуффиксДрайвера3"};
+constexpr std::array<const char*, 6> CodeSettingNames = {"ПрефиксДрайвера1", "СуффиксДрайвера1",
+                                                         "ПрефиксДрайвера2", "СуффиксДрайвера2",
+                                                         "ПрефиксДрайвера3", "СуффиксДрайвера3"};
 
 struct TSettings {
     std::int32_t Sensitivity = 0;
@@ -37,7 +37,8 @@ TSettings ReadSettings(IValuesArray& ValuesArray) {
         settings.LogEnabled = ValuesArray.GetBoolean(7);
         return settings;
     } catch (const std::exception& error) {
-        RaiseKBDError(kbd_error::ValuesArrayRead, std::string(SValuesArrayRead) + ": " + error.what());
+        RaiseKBDError(kbd_error::ValuesArrayRead,
+                      std::string(SValuesArrayRead) + ": " + error.what());
     }
 }
 
@@ -66,7 +67,9 @@ std::string LogFileNameFor(const std::string& ModulePath) {
     return (hasExtension ? ModulePath.substr(0, dot) : ModulePath) + ".log";
 }
 
-TKBDDriver::TKBDDriver(const TDriverServices& Services) : FServices(Services) { ClearError(); }
+TKBDDriver::TKBDDriver(const TDriverServices& Services) : FServices(Services) {
+    ClearError();
+}
 
 TKBDDriver::~TKBDDriver() {
     FEvents.reset();

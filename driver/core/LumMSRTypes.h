@@ -69,13 +69,12 @@ public:
 using TPrefixArray = std::array<std::string, 3>;
 
 // Hands one event to the host: Source, Message, Data.
-using TKBDEventHandler =
-    std::function<void(const std::string& Source, const std::string& Message,
-                       const std::string& Data)>;
+using TKBDEventHandler = std::function<void(const std::string& Source, const std::string& Message,
+                                            const std::string& Data)>;
 
 enum class TEventKind { CardRead = 0, DriverError = 1 };
 
 inline constexpr std::array<const char*, 2> EventNames = {"ЧтениеКодаМагнитнойКарты",
-                                                           "ОшибкаВДрайвере"};
+                                                          "ОшибкаВДрайвере"};
 
 }  // namespace wedgecard

@@ -36,7 +36,9 @@ unsigned long CurrentThreadId() noexcept {
 
 TLogFile::TLogFile(std::unique_ptr<TLogFileBackend> Backend) : FBackend(std::move(Backend)) {}
 
-TLogFile::~TLogFile() { Close(); }
+TLogFile::~TLogFile() {
+    Close();
+}
 
 std::string TLogFile::FileName() const {
     std::lock_guard lock(FLock);
@@ -127,8 +129,8 @@ std::string TLogFile::FormatTimeStamp() {
     const std::tm local = LocalTime(seconds);
     char text[64];
     std::snprintf(text, sizeof text, "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", local.tm_mday,
-                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(milliseconds));
+                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(milliseconds));
     return text;
 }
 

@@ -7,7 +7,9 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace wedgecard {
 
-void* ThisModule() noexcept { return &__ImageBase; }
+void* ThisModule() noexcept {
+    return &__ImageBase;
+}
 
 TFileVersion GetFileVersion() {
     const auto module = static_cast<HMODULE>(ThisModule());
@@ -25,12 +27,13 @@ TFileVersion GetFileVersion() {
     return version;
 }
 
-std::string GetFileVersionText() { return FormatFileVersion(GetFileVersion()); }
+std::string GetFileVersionText() {
+    return FormatFileVersion(GetFileVersion());
+}
 
 std::string GetModulePath() {
     char path[262];
-    const DWORD length =
-        GetModuleFileNameA(static_cast<HMODULE>(ThisModule()), path, sizeof path);
+    const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(ThisModule()), path, sizeof path);
     return std::string(path, length);
 }
 

@@ -15,7 +15,9 @@ std::string Join(std::string_view Name, std::string_view Message) {
 
 }  // namespace
 
-void TLogger::Debug(std::string_view Message) const { LogFile().Debug(Join(FName, Message)); }
+void TLogger::Debug(std::string_view Message) const {
+    LogFile().Debug(Join(FName, Message));
+}
 
 void TLogger::Debug(std::string_view Message, bool Value) const {
     Debug(Message, std::string_view(Value ? "True" : "False"));
@@ -31,6 +33,8 @@ void TLogger::Debug(std::string_view Message, std::string_view Value) const {
     Debug(std::string_view(line));
 }
 
-void TLogger::Error(std::string_view Message) const { LogFile().Error(Join(FName, Message)); }
+void TLogger::Error(std::string_view Message) const {
+    LogFile().Error(Join(FName, Message));
+}
 
 }  // namespace wedgecard

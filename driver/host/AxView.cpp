@@ -12,7 +12,9 @@ constexpr const char* ViewClass = "TAxView";
 constexpr int ViewSize = 40;
 constexpr COLORREF TransparentColour = RGB(255, 0, 255);
 
-HINSTANCE Module() { return static_cast<HINSTANCE>(ThisModule()); }
+HINSTANCE Module() {
+    return static_cast<HINSTANCE>(ThisModule());
+}
 
 // The palette of a 256-colour DIB section, so the view can realise it on palette displays.
 HPALETTE PaletteOf(HBITMAP Bitmap) {
@@ -62,8 +64,8 @@ std::unique_ptr<TAxView> TAxView::Create() {
         view->FBitmapSize = SIZE{info.bmWidth, info.bmHeight};
         view->FPalette = PaletteOf(view->FBitmap);
     }
-    view->FParking = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                     Module(), nullptr);
+    view->FParking =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, Module(), nullptr);
     if (view->FParking == nullptr) {
         return nullptr;
     }
@@ -91,7 +93,9 @@ TAxView::~TAxView() {
     }
 }
 
-void TAxView::UnregisterWindowClass() noexcept { UnregisterClassA(ViewClass, Module()); }
+void TAxView::UnregisterWindowClass() noexcept {
+    UnregisterClassA(ViewClass, Module());
+}
 
 POINT TAxView::BitmapOrigin(const RECT& Client, int Width, int Height) noexcept {
     // Inside the frame; halves round to even, as the view has always placed it.

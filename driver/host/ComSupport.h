@@ -101,7 +101,8 @@ private:
 // A failure that carries its own COM status.
 class EOleError : public std::runtime_error {
 public:
-    EOleError(HRESULT Code, const std::string& Message) : std::runtime_error(Message), FCode(Code) {}
+    EOleError(HRESULT Code, const std::string& Message)
+        : std::runtime_error(Message), FCode(Code) {}
     [[nodiscard]] HRESULT Code() const noexcept { return FCode; }
 
 private:

@@ -47,7 +47,7 @@ void TDispatchValuesArray::Get(std::int32_t Index, VARTYPE Type, VARIANT& Result
             throw std::runtime_error(TKBDUtils::ToAnsi(description));
         }
         Fail(called == DISP_E_EXCEPTION && FAILED(exception.Status()) ? exception.Status()
-                                                                        : called);
+                                                                      : called);
     }
 
     const HRESULT converted =

@@ -109,16 +109,16 @@ std::wstring ModuleFileName() {
 void WriteKey(const std::wstring& Key, const wchar_t* Value, const wchar_t* Name = nullptr,
               const wchar_t* NamedValue = nullptr) {
     HKEY handle = nullptr;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, Key.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                  nullptr, &handle, nullptr);
+    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, Key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                  &handle, nullptr);
     if (status != ERROR_SUCCESS) {
         throw std::runtime_error("registry");
     }
     auto set = [&](const wchar_t* name, const wchar_t* text) {
         const auto bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
         if (status == ERROR_SUCCESS) {
-            status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                    bytes);
+            status =
+                RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
         }
     };
     if (Value != nullptr) {
@@ -133,7 +133,9 @@ void WriteKey(const std::wstring& Key, const wchar_t* Value, const wchar_t* Name
     }
 }
 
-void DeleteKey(const std::wstring& Key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, Key.c_str()); }
+void DeleteKey(const std::wstring& Key) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, Key.c_str());
+}
 
 void Register() {
     const std::wstring path = ModuleFileName();

@@ -53,8 +53,8 @@ void Tole1C::SendExternalEvent(const std::string& Source, const std::string& Mes
     if (!FAsyncEvent) {
         return;
     }
-    AddinLogger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message + ", Data:" + Data +
-                   ")");
+    AddinLogger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message +
+                        ", Data:" + Data + ")");
     // The host may call Done or Init from inside its handler: keep the sink alive meanwhile.
     const Microsoft::WRL::ComPtr<IAsyncEvent> sink = FAsyncEvent;
     const TBstr source(TKBDUtils::ToWide(Source));

@@ -42,8 +42,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetParamDefValue(long Method, long Param, VARIANT* Value) override;
     HRESULT STDMETHODCALLTYPE HasRetVal(long Number, BOOL* HasValue) override;
     HRESULT STDMETHODCALLTYPE CallAsProc(long Number, SAFEARRAY** Params) override;
-    HRESULT STDMETHODCALLTYPE CallAsFunc(long Number, VARIANT* Result,
-                                         SAFEARRAY** Params) override;
+    HRESULT STDMETHODCALLTYPE CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) override;
 
     [[nodiscard]] const TAddinProps& Props() const noexcept { return FProps; }
     [[nodiscard]] const TAddinFuncs& Funcs() const noexcept { return FFuncs; }

@@ -28,11 +28,17 @@ private:
     IUnknown* FObject;
 };
 
-std::string Narrow(BSTR Text) { return TKBDUtils::ToAnsi(WideOf(Text)); }
+std::string Narrow(BSTR Text) {
+    return TKBDUtils::ToAnsi(WideOf(Text));
+}
 
-VARIANT_BOOL AutomationBoolean(bool Value) { return Value ? VARIANT_TRUE : VARIANT_FALSE; }
+VARIANT_BOOL AutomationBoolean(bool Value) {
+    return Value ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
-const char* TrueOrFalse(bool Value) { return Value ? "True" : "False"; }
+const char* TrueOrFalse(bool Value) {
+    return Value ? "True" : "False";
+}
 
 }  // namespace
 
@@ -54,7 +60,9 @@ HRESULT TLumMSRKBD1C::Guarded(TBody&& Body) noexcept {
     }
 }
 
-TLumMSRKBD1C::TLumMSRKBD1C() { ++ModuleUsage; }
+TLumMSRKBD1C::TLumMSRKBD1C() {
+    ++ModuleUsage;
+}
 
 TLumMSRKBD1C::~TLumMSRKBD1C() {
     FDriver.reset();
@@ -97,8 +105,7 @@ HRESULT TLumMSRKBD1C::QueryInterface(REFIID Interface, void** Object) {
 }
 
 void* TLumMSRKBD1C::FindInterface(REFIID Interface) noexcept {
-    if (Interface == IID_IUnknown || Interface == IID_IDispatch ||
-        Interface == IID_ILumMSRKBD1C) {
+    if (Interface == IID_IUnknown || Interface == IID_IDispatch || Interface == IID_ILumMSRKBD1C) {
         return static_cast<ILumMSRKBD1C*>(this);
     }
     if (Interface == IID_ISupportErrorInfo) {
@@ -107,7 +114,9 @@ void* TLumMSRKBD1C::FindInterface(REFIID Interface) noexcept {
     return nullptr;
 }
 
-ULONG TLumMSRKBD1C::AddRef() { return ++FReferences; }
+ULONG TLumMSRKBD1C::AddRef() {
+    return ++FReferences;
+}
 
 ULONG TLumMSRKBD1C::Release() {
     const ULONG remaining = --FReferences;
@@ -195,8 +204,8 @@ HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, W
     // string by reference it wants: inside the script's variable where there is one, in a
     // holder of this call otherwise.
     const auto method = FMethods.find(Member);
-    if (method == FMethods.end() || (Flags & DISPATCH_METHOD) == 0 ||
-        Arguments->cNamedArgs != 0 || Arguments->cArgs > method->second.Parameters) {
+    if (method == FMethods.end() || (Flags & DISPATCH_METHOD) == 0 || Arguments->cNamedArgs != 0 ||
+        Arguments->cArgs > method->second.Parameters) {
         return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, Arguments,
                           Result, Exception, ArgumentError);
     }
@@ -205,8 +214,8 @@ HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, W
     for (UINT p = given; p < shape.Parameters; ++p) {
         if (!shape.OutString[p]) {
             // A missing [in] parameter is the runtime's to report.
-            return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags,
-                              Arguments, Result, Exception, ArgumentError);
+            return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, Arguments,
+                              Result, Exception, ArgumentError);
         }
     }
     std::vector<VARIANTARG> slots(shape.Parameters);
@@ -235,8 +244,8 @@ HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, W
         }
     }
     DISPPARAMS prepared{slots.data(), nullptr, shape.Parameters, 0};
-    return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, &prepared,
-                      Result, Exception, ArgumentError);
+    return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, &prepared, Result,
+                      Exception, ArgumentError);
 }
 
 HRESULT TLumMSRKBD1C::InterfaceSupportsErrorInfo(REFIID Interface) {
@@ -261,8 +270,7 @@ TKBDDriver& TLumMSRKBD1C::Driver() {
     return *FDriver;
 }
 
-void TLumMSRKBD1C::SendExternalEvent(const std::string& /*Source*/,
-                                     const std::string& /*Message*/,
+void TLumMSRKBD1C::SendExternalEvent(const std::string& /*Source*/, const std::string& /*Message*/,
                                      const std::string& /*Data*/) {}
 
 HRESULT TLumMSRKBD1C::GetVersion(BSTR* Res) {
@@ -289,7 +297,8 @@ HRESULT TLumMSRKBD1C::GetLastError(BSTR* ErrorDescription, LONG* Res) {
         const std::string text = Driver().LastErrorText();
         *ErrorDescription = TBstr(TKBDUtils::ToWide(text)).Detach();
         *Res = Driver().LastErrorCode();
-        Logger().Debug("GetLastError(ErrorDescription:" + text + ")", static_cast<std::int32_t>(*Res));
+        Logger().Debug("GetLastError(ErrorDescription:" + text + ")",
+                       static_cast<std::int32_t>(*Res));
     });
 }
 

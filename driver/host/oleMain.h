@@ -44,8 +44,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID Interface, LPOLESTR* Names, UINT Count,
                                             LCID Locale, DISPID* IDs) override;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID Member, REFIID Interface, LCID Locale, WORD Flags,
-                                     DISPPARAMS* Arguments, VARIANT* Result,
-                                     EXCEPINFO* Exception, UINT* ArgumentError) override;
+                                     DISPPARAMS* Arguments, VARIANT* Result, EXCEPINFO* Exception,
+                                     UINT* ArgumentError) override;
 
     // ILumMSRKBD1C
     HRESULT STDMETHODCALLTYPE GetVersion(BSTR* Res) override;

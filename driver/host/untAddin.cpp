@@ -7,7 +7,9 @@ namespace wedgecard {
 
 namespace {
 
-std::string Narrow(BSTR Text) { return TKBDUtils::ToAnsi(WideOf(Text)); }
+std::string Narrow(BSTR Text) {
+    return TKBDUtils::ToAnsi(WideOf(Text));
+}
 
 void AddParams(const FUNCDESC& Function, TAddinParams& Params) {
     for (SHORT p = 0; p < Function.cParams; ++p) {

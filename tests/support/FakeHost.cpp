@@ -103,8 +103,8 @@ TFakeValuesArray Settings(std::int32_t Sensitivity, const std::string& Prefix1,
                           const std::string& Suffix1, const std::string& Prefix2,
                           const std::string& Suffix2, const std::string& Prefix3,
                           const std::string& Suffix3, bool LogEnabled) {
-    return TFakeValuesArray({Sensitivity, Prefix1, Suffix1, Prefix2, Suffix2, Prefix3, Suffix3,
-                             LogEnabled});
+    return TFakeValuesArray(
+        {Sensitivity, Prefix1, Suffix1, Prefix2, Suffix2, Prefix3, Suffix3, LogEnabled});
 }
 
 IGuidSource::TGuid TFakeGuids::NewGuid() {

@@ -17,7 +17,9 @@ bool IsKeyMessage(std::uint32_t Message) {
            Message == wm::SysKeyUp;
 }
 
-TWindowHandle HandleOf(TFakeThread::TWindow* Window) { return Window; }
+TWindowHandle HandleOf(TFakeThread::TWindow* Window) {
+    return Window;
+}
 
 }  // namespace
 
@@ -91,9 +93,13 @@ void TFakeThread::KeyDown(std::uint8_t Code, std::uint16_t RepeatCount) {
     AddInput(wm::KeyDown, Code, RepeatCount, false);
 }
 
-void TFakeThread::KeyUp(std::uint8_t Code) { AddInput(wm::KeyUp, Code, 1, true); }
+void TFakeThread::KeyUp(std::uint8_t Code) {
+    AddInput(wm::KeyUp, Code, 1, true);
+}
 
-void TFakeThread::SysKeyDown(std::uint8_t Code) { AddInput(wm::SysKeyDown, Code, 1, false); }
+void TFakeThread::SysKeyDown(std::uint8_t Code) {
+    AddInput(wm::SysKeyDown, Code, 1, false);
+}
 
 void TFakeThread::Tap(std::uint8_t Code, bool Shifted) {
     if (Shifted) {
@@ -288,7 +294,9 @@ void TFakeThread::UpdateKeyboardState(const TMsg& Message) {
     }
 }
 
-bool TFakeThread::PeekOnly(TMsg& Message) { return Retrieve(Message, false); }
+bool TFakeThread::PeekOnly(TMsg& Message) {
+    return Retrieve(Message, false);
+}
 
 void TFakeThread::Pump() {
     // A runaway loop (a message that keeps posting itself) is a failure, not a hang.
@@ -327,18 +335,17 @@ void TFakeThread::Translate(const TMsg& Message) {
         (Message.message != wm::KeyDown && Message.message != wm::SysKeyDown)) {
         return;
     }
-    const std::int32_t shiftState =
-        ((FKeyboardState[vk::Shift] & 0x80) != 0 ? 1 : 0) |
-        ((FKeyboardState[vk::Capital] & 0x01) != 0 ? 2 : 0);
+    const std::int32_t shiftState = ((FKeyboardState[vk::Shift] & 0x80) != 0 ? 1 : 0) |
+                                    ((FKeyboardState[vk::Capital] & 0x01) != 0 ? 2 : 0);
     const char c = KeyChar(shiftState, static_cast<std::uint8_t>(Message.wParam & 0xFF));
     const std::uint32_t charMessage = Message.message == wm::KeyDown ? wm::Char : wm::SysChar;
     if (c != 0) {
         FPosted.push_back(TMsg{Message.hwnd, charMessage,
-                                static_cast<std::uintptr_t>(static_cast<unsigned char>(c)),
-                                Message.lParam, Message.time, 0, 0});
+                               static_cast<std::uintptr_t>(static_cast<unsigned char>(c)),
+                               Message.lParam, Message.time, 0, 0});
     } else if (Message.wParam == vk::Return || Message.wParam == vk::Tab) {
-        FPosted.push_back(TMsg{Message.hwnd, charMessage, Message.wParam, Message.lParam,
-                                Message.time, 0, 0});
+        FPosted.push_back(
+            TMsg{Message.hwnd, charMessage, Message.wParam, Message.lParam, Message.time, 0, 0});
     }
 }
 

@@ -28,7 +28,8 @@ std::vector<std::string> TLogCapture::Messages() const {
         const std::string line = content.substr(begin, end - begin);
         // "[time] [thread] message"
         const std::size_t thread = line.find("] [");
-        const std::size_t message = thread == std::string::npos ? thread : line.find("] ", thread + 3);
+        const std::size_t message =
+            thread == std::string::npos ? thread : line.find("] ", thread + 3);
         messages.push_back(message == std::string::npos ? line : line.substr(message + 2));
         begin = end + 2;
     }

@@ -35,7 +35,9 @@ std::string ReadFile(const std::string& Path) {
     return content.str();
 }
 
-bool FileExists(const std::string& Path) { return fs::exists(Path); }
+bool FileExists(const std::string& Path) {
+    return fs::exists(Path);
+}
 
 void WriteFile(const std::string& Path, const std::string& Content) {
     std::ofstream(Path, std::ios::binary) << Content;

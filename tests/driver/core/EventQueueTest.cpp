@@ -115,7 +115,7 @@ TEST_F(EventQueue, NestsDeliveriesWhenTheHostAcknowledgesInsideItsHandler) {
 TEST_F(EventQueue, HandsTheHostTextsThatOutliveItsOwnAcknowledgement) {
     std::string sourceAfterAcknowledging;
     Driver.OnEvent = [this, &sourceAfterAcknowledging](const std::string& Source,
-                                                      const std::string&, const std::string&) {
+                                                       const std::string&, const std::string&) {
         Driver.EventProcessed(Wide(Source), true);  // destroys the queued event
         sourceAfterAcknowledging = Source;
     };
@@ -136,8 +136,9 @@ TEST_F(EventQueue, DropsPendingEventsWhenTheDriverGoes) {
     {
         TFakeGuids guids;
         TKBDDriver driver(TDriverServices{Thread, guids, Module, Dialog});
-        driver.OnEvent = [&delivered](const std::string&, const std::string&,
-                                      const std::string&) { ++delivered; };
+        driver.OnEvent = [&delivered](const std::string&, const std::string&, const std::string&) {
+            ++delivered;
+        };
         driver.AddDataEvent("D", CardRead, "1");
         driver.AddDataEvent("D", CardRead, "2");
     }

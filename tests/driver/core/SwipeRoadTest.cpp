@@ -127,8 +127,8 @@ TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBack) {
     Thread.Tap(13);
     Thread.Advance(150);
     EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData <-a#9;1#13;"));
-    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver AddDataEvent(" + id + "; " + CardRead +
-                             "; @11@2@3)"));
+    EXPECT_TRUE(
+        log.Contains("[DEBUG] TKBDDriver AddDataEvent(" + id + "; " + CardRead + "; @11@2@3)"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver FireEvent"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: a"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: "));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/FakeHost.h"
+#include "tests/support/Literals.h"
 
 namespace wedgecard {
 namespace {
@@ -55,6 +56,7 @@ TEST(ValuesArrayToStr, ReportsAFailureInsideTheTextInsteadOfRaising) {
 }
 
 TEST(CodePage, ConvertsRussianTextBothWays) {
+    SKIP_UNLESS_WINDOWS_1251_LITERALS();
     const std::string narrow = "ЧтениеКодаМагнитнойКарты: Ёлка, ёж, №5, «Ошибок нет»";
     const std::wstring wide = L"ЧтениеКодаМагнитнойКарты: Ёлка, ёж, №5, «Ошибок нет»";
     ASSERT_EQ(narrow.size(), wide.size());  // one byte per character in the narrow form
@@ -94,6 +96,7 @@ TEST(CodePage, IsWindows1251ForEveryByteItDefines) {
 }
 
 TEST(CodePage, WritesCharactersOutsideTheCodePageAsQuestionMarks) {
+    SKIP_UNLESS_WINDOWS_1251_LITERALS();
     EXPECT_EQ(TKBDUtils::ToAnsi(L"a\x4E2D"
                                 L"b\x0E01"
                                 L"c\x2603"),

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/diagnostics/untLogger.h"
+#include "tests/support/Literals.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -221,6 +222,7 @@ TEST_F(LogFile, WritesAMessageWithLineBreaksUnchangedFollowedByOneLineEnd) {
 }
 
 TEST_F(LogFile, WritesTextAsItsSingleByteCharactersWithoutAByteOrderMark) {
+    SKIP_UNLESS_WINDOWS_1251_LITERALS();
     Enable(Path);
     const std::string message = "Ошибок нет";
     ASSERT_EQ(message.size(), 10U);
