@@ -68,6 +68,20 @@ bool IsVariantVector(SAFEARRAY* Array) {
            type == VT_VARIANT && SafeArrayGetElemsize(Array) == sizeof(VARIANT);
 }
 
+// The runtime reads a by-reference value through its pointer without a check: a null one, or a
+// variant reference to one, would fault inside the host's call.
+bool RefersToNothing(const VARIANT& Value) {
+    if ((Value.vt & VT_BYREF) == 0) {
+        return false;
+    }
+    if (Value.byref == nullptr) {
+        return true;
+    }
+    const VARIANT& target = *Value.pvarVal;
+    return Value.vt == (VT_BYREF | VT_VARIANT) && (target.vt & VT_BYREF) != 0 &&
+           target.byref == nullptr;
+}
+
 }  // namespace
 
 std::string VariantTypeName(VARTYPE Type) {
@@ -390,6 +404,9 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
             LONG index = lower + static_cast<LONG>(p);
             VARIANT* element = nullptr;
             if (FAILED(SafeArrayPtrOfIndex(array, &index, reinterpret_cast<void**>(&element)))) {
+                return E_INVALIDARG;
+            }
+            if (RefersToNothing(*element)) {
                 return E_INVALIDARG;
             }
             line += " " + VariantTypeName(element->vt) + ":" + TextOf(*element) + ",";
