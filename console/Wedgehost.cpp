@@ -512,6 +512,14 @@ int Run(const TOptions& Options) {
             continue;
         }
         if (message.hwnd == nullptr && message.message == WM_HOST_SWIPE) {
+            // Keys go to the foreground window: wait (a little) until that is ours.
+            if (GetForegroundWindow() != window && message.wParam < 40) {
+                SetForegroundWindow(window);
+                SetFocus(window);
+                Sleep(25);
+                PostThreadMessageW(MainThread, WM_HOST_SWIPE, message.wParam + 1, 0);
+                continue;
+            }
             benchpad::SendTracks(
                 {benchpad::TTrackText{Options.Codes[0], Options.Tracks[0], Options.Codes[1]},
                  benchpad::TTrackText{Options.Codes[2], Options.Tracks[1], Options.Codes[3]},

@@ -24,6 +24,11 @@ bool SameName(const std::string& A, const std::string& B) {
                           static_cast<int>(B.size())) == CSTR_EQUAL;
 }
 
+// A member without a Russian name has an empty alias, which names nothing.
+bool Names(const std::string& Name, const std::string& Alias, const std::string& Wanted) {
+    return SameName(Name, Wanted) || (!Alias.empty() && SameName(Alias, Wanted));
+}
+
 // The text automation makes of a value; empty when it makes none.
 std::string TextOf(const VARIANT& Value) {
     TVariant text;
@@ -181,7 +186,7 @@ HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
     HRESULT status = S_FALSE;
     const std::string name = Narrow(Name);
     for (int i = 0; i < FProps.Count(); ++i) {
-        if (SameName(FProps.Items(i)->Name, name) || SameName(FProps.Items(i)->Alias, name)) {
+        if (Names(FProps.Items(i)->Name, FProps.Items(i)->Alias, name)) {
             *Number = i;
             status = S_OK;
             break;
@@ -293,7 +298,7 @@ HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
     HRESULT status = S_FALSE;
     const std::string name = Narrow(Name);
     for (int i = 0; i < FFuncs.Count(); ++i) {
-        if (SameName(FFuncs.Items(i)->Name, name) || SameName(FFuncs.Items(i)->Alias, name)) {
+        if (Names(FFuncs.Items(i)->Name, FFuncs.Items(i)->Alias, name)) {
             *Number = i;
             status = S_OK;
             break;
@@ -371,7 +376,9 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
     try {
         AddinLogger().Debug("ToleAddin.CallAsFunc(" + std::to_string(Number) + ")");
         const TAddinFunc* method = FFuncs.Items(Number);
-        if (method == nullptr) {
+        // The inherited IUnknown and IDispatch entries are listed but not for calling: a
+        // script's Release would drop a reference the host still counts on.
+        if (method == nullptr || method->Restricted) {
             return DISP_E_MEMBERNOTFOUND;
         }
         SAFEARRAY* array = *Params;

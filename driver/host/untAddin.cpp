@@ -56,6 +56,7 @@ void LoadMembers(ITypeInfo* Info, TAddinProps& Props, TAddinFuncs& Funcs) {
                 method->Name = Narrow(name.Get());
                 method->Alias = Narrow(help.Get());
                 method->ResultType = function->elemdescFunc.tdesc.vt;
+                method->Restricted = (function->wFuncFlags & FUNCFLAG_FRESTRICTED) != 0;
                 AddParams(*function, method->Params);
                 break;
             }

@@ -65,6 +65,8 @@ public:
     std::string Alias;
     // VT_VOID when the method returns nothing.
     VARTYPE ResultType = VT_VOID;
+    // Not for clients to call (the functions of IUnknown and IDispatch).
+    bool Restricted = false;
 };
 
 class TAddinFuncs final : public TOwnerList<TAddinFuncs, TAddinFunc> {

@@ -298,13 +298,15 @@ TEST_F(ExtenderBadInput, NullPointersAreRefused) {
     EXPECT_EQ(Extender->GetParamDefValue(mOpen, 0, nullptr), E_POINTER);
     EXPECT_EQ(Extender->HasRetVal(mOpen, nullptr), E_POINTER);
 
-    // A null name is the empty name.
+    // A null name is the empty name, and that names no member: not even one of those without
+    // a Russian name.
     long fromNull = 77;
     long fromEmpty = 77;
     TBstrArg empty(L"");
-    EXPECT_EQ(Extender->FindMethod(nullptr, &fromNull),
-              Extender->FindMethod(empty.Get(), &fromEmpty));
-    EXPECT_EQ(fromNull, fromEmpty);
+    EXPECT_EQ(Extender->FindMethod(nullptr, &fromNull), S_FALSE);
+    EXPECT_EQ(Extender->FindMethod(empty.Get(), &fromEmpty), S_FALSE);
+    EXPECT_EQ(fromNull, -1);
+    EXPECT_EQ(fromEmpty, -1);
     EXPECT_EQ(Extender->FindProp(nullptr, &fromNull), S_FALSE);
     EXPECT_EQ(fromNull, -1);
     EXPECT_EQ(InitDone->Init(nullptr), S_OK);
