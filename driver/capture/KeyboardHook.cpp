@@ -256,6 +256,15 @@ void TKeyboardHook::ReleaseHeldKeys() {
     if (burst->Count() > 0) {
         Logger().Debug("FlushMessages: " + burst->GetText(0, burst->Count() - 1, true));
     }
+    // Each replay set the thread's keyboard state to that of an older key, and no replay will
+    // set it back now: a Shift given back pressed would stay pressed for all later typing. The
+    // newest key taken shows the keyboard as it is (any later key would have been taken too).
+    const TKey* newest = burst->Count() > 0 ? burst->Items(burst->Count() - 1)
+                         : replay.empty()   ? nullptr
+                                            : replay.back().Key.get();
+    if (newest != nullptr) {
+        FPlatform.SetKeyboardState(newest->KeyboardState);
+    }
     for (const TReplay& item : replay) {
         PostToFocus(*item.Key);
     }

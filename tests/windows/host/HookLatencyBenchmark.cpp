@@ -1,0 +1,236 @@
+// Figures of the capture on a real user-interface thread (not a test: it asserts nothing).
+//
+//  (a) How long after the last key of a swipe the host gets the card-read event, for two quiet
+//      times: the quiet time itself plus what the capture, the recognition and the delivery add.
+//  (b) What the installed message hook costs every message the host's loop retrieves: posted
+//      thread messages that are no keys, retrieved with PeekMessage, without a hook, with an
+//      empty hook of the benchmark's own (the system's share of any hook) and with the driver's
+//      hook (a device open).
+//
+// hook_latency_benchmark [--module <path of Wedgecard.dll>] [--runs <n>] [--messages <n>]
+// Without --module the driver is created by its ProgID, through the registration.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/windows/host/HostObjects.h"
+#include "tests/windows/host/UiThread.h"
+
+using namespace wedgecard::test;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+struct TOptions {
+    std::wstring Module;
+    int Runs = 5;
+    long Messages = 20000;
+};
+
+TOptions ParseOptions(int Count, wchar_t** Arguments) {
+    TOptions options;
+    for (int i = 1; i + 1 < Count; i += 2) {
+        const std::wstring name = Arguments[i];
+        if (name == L"--module") {
+            options.Module = Arguments[i + 1];
+        } else if (name == L"--runs") {
+            options.Runs = std::max(1, _wtoi(Arguments[i + 1]));
+        } else if (name == L"--messages") {
+            options.Messages = std::max(1000L, static_cast<long>(_wtol(Arguments[i + 1])));
+        }
+    }
+    return options;
+}
+
+// The driver, from the module named on the command line or through the registration.
+class TDriverSource {
+public:
+    explicit TDriverSource(const std::wstring& Module) {
+        if (!Module.empty()) {
+            FModule = std::make_unique<TDriverModule>(Module);
+            if (!FModule->Loaded()) {
+                throw std::runtime_error("the module could not be loaded");
+            }
+        }
+    }
+    ComPtr<ILumMSRKBD1C> Create() { return FModule ? FModule->Create() : CreateDriver(); }
+
+private:
+    std::unique_ptr<TDriverModule> FModule;
+};
+
+struct TSummary {
+    double Median = 0;
+    double Min = 0;
+    double Max = 0;
+};
+
+TSummary Summarize(std::vector<double> Values) {
+    std::sort(Values.begin(), Values.end());
+    const std::size_t n = Values.size();
+    const double median = n % 2 == 1 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
+    return {median, Values.front(), Values.back()};
+}
+
+double Milliseconds(TClock::duration Duration) {
+    return std::chrono::duration<double, std::milli>(Duration).count();
+}
+
+void MeasureSwipeLatency(TDriverSource& Source, const TOptions& Options) {
+    std::printf("(a) From the last key of a swipe to the card-read event\n");
+    std::printf(
+        "    the bench card typed with SendInput in one go; time from SendInput's return "
+        "to ExternalEvent; %d runs per quiet time\n",
+        Options.Runs);
+    TTestWindow window;
+    if (!window.Activate()) {
+        throw std::runtime_error("the window did not get the keyboard focus");
+    }
+    for (const std::int32_t quiet : {50, 100}) {
+        ComPtr<ILumMSRKBD1C> driver = Source.Create();
+        ComPtr<TEventSink> sink = TEventSink::Create();
+        TClock::time_point delivered;
+        sink->OnEvent = [&delivered](const THostEvent&) { delivered = TClock::now(); };
+        InitDoneOf(driver.Get())->Init(sink.Get());
+        std::wstring id;
+        // The log stays off: the figures are the capture's, not the disk's.
+        if (!OpenDevice(driver.Get(), TSettingsArray::Bench(quiet, false).Get(), id)) {
+            throw std::runtime_error("Open failed");
+        }
+        std::vector<double> latencies;
+        for (int run = 0; run < Options.Runs; ++run) {
+            const std::size_t before = sink->Events.size();
+            TKeystrokes keys;
+            keys.BenchCard();
+            const std::size_t keyCount = keys.Count();
+            if (!keys.Send()) {
+                throw std::runtime_error("SendInput failed");
+            }
+            const TClock::time_point sent = TClock::now();
+            if (!PumpUntil([&] { return sink->Events.size() > before; }, 10s)) {
+                throw std::runtime_error("no event within 10 s");
+            }
+            latencies.push_back(Milliseconds(delivered - sent));
+            if (!Acknowledge(driver.Get(), id, true)) {
+                throw std::runtime_error("EventProcessed failed");
+            }
+            if (run == 0 && quiet == 50) {
+                std::printf("    (%zu key events per swipe)\n", keyCount);
+            }
+        }
+        const TSummary total = Summarize(latencies);
+        std::printf(
+            "    quiet time %3d ms: median %7.2f ms, min %7.2f ms, max %7.2f ms; "
+            "beyond the quiet time: median %6.2f ms, min %6.2f ms, max %6.2f ms\n",
+            quiet, total.Median, total.Min, total.Max, total.Median - quiet, total.Min - quiet,
+            total.Max - quiet);
+        if (!CloseDevice(driver.Get(), id)) {
+            throw std::runtime_error("Close failed");
+        }
+    }
+}
+
+// Posts Count thread messages that are no keys, in batches the queue takes, and retrieves
+// them; the nanoseconds per retrieved message.
+double RetrievalCost(long Count) {
+    constexpr long Batch = 5000;  // below the system's limit of posted messages per queue
+    const DWORD thread = GetCurrentThreadId();
+    TClock::duration spent{};
+    long retrieved = 0;
+    for (long posted = 0; posted < Count;) {
+        const long batch = std::min(Batch, Count - posted);
+        for (long i = 0; i < batch; ++i) {
+            PostThreadMessageW(thread, WM_USER + 1, static_cast<WPARAM>(i), 0);
+        }
+        posted += batch;
+        MSG message;
+        const TClock::time_point start = TClock::now();
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ++retrieved;
+        }
+        spent += TClock::now() - start;
+    }
+    return std::chrono::duration<double, std::nano>(spent).count() /
+           static_cast<double>(std::max(retrieved, 1L));
+}
+
+LRESULT CALLBACK EmptyHook(int Code, WPARAM WParam, LPARAM LParam) {
+    return CallNextHookEx(nullptr, Code, WParam, LParam);
+}
+
+void MeasureHookCost(TDriverSource& Source, const TOptions& Options) {
+    std::printf("\n(b) What an installed hook adds to every retrieved message\n");
+    std::printf(
+        "    %ld posted WM_USER thread messages retrieved with PeekMessage(PM_REMOVE) "
+        "in batches of 5000; %d rounds, alternating, median of the rounds\n",
+        Options.Messages, Options.Runs);
+    ComPtr<ILumMSRKBD1C> driver = Source.Create();
+    ComPtr<TEventSink> sink = TEventSink::Create();
+    InitDoneOf(driver.Get())->Init(sink.Get());
+    RetrievalCost(Options.Messages / 10);  // warm-up
+
+    std::vector<double> none;
+    std::vector<double> empty;
+    std::vector<double> driverHook;
+    for (int round = 0; round < Options.Runs; ++round) {
+        none.push_back(RetrievalCost(Options.Messages));
+
+        HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &EmptyHook, nullptr, GetCurrentThreadId());
+        if (hook == nullptr) {
+            throw std::runtime_error("SetWindowsHookExW failed");
+        }
+        empty.push_back(RetrievalCost(Options.Messages));
+        UnhookWindowsHookEx(hook);
+
+        std::wstring id;
+        if (!OpenDevice(driver.Get(), TSettingsArray::Bench(100, false).Get(), id)) {
+            throw std::runtime_error("Open failed");
+        }
+        driverHook.push_back(RetrievalCost(Options.Messages));
+        if (!CloseDevice(driver.Get(), id)) {
+            throw std::runtime_error("Close failed");
+        }
+    }
+    const TSummary off = Summarize(none);
+    const TSummary system = Summarize(empty);
+    const TSummary on = Summarize(driverHook);
+    auto row = [](const char* What, const TSummary& Summary) {
+        std::printf("    %-38s median %9.1f ns/message (min %9.1f, max %9.1f)\n", What,
+                    Summary.Median, Summary.Min, Summary.Max);
+    };
+    row("no hook:", off);
+    row("an empty hook of the benchmark's own:", system);
+    row("the driver's hook (a device open):", on);
+    std::printf(
+        "    added by the driver's hook: %.1f ns/message over no hook, %.1f ns/message "
+        "over an empty hook\n",
+        on.Median - off.Median, on.Median - system.Median);
+}
+
+}  // namespace
+
+int wmain(int Count, wchar_t** Arguments) {
+    try {
+        const TOptions options = ParseOptions(Count, Arguments);
+        TComApartment apartment;
+        if (FAILED(apartment.Status())) {
+            throw std::runtime_error("CoInitializeEx failed");
+        }
+        TDriverSource source(options.Module);
+        MeasureSwipeLatency(source, options);
+        MeasureHookCost(source, options);
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "hook_latency_benchmark: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,104 @@
+#include "tests/windows/host/PrivateDriver.h"
+
+#include <windows.h>
+
+#include <regex>
+#include <stdexcept>
+
+namespace wedgecard::test {
+
+namespace {
+
+std::wstring Widen(const std::string& Text) {
+    std::wstring result;
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    result.resize(static_cast<std::size_t>(size));
+    MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), result.data(), size);
+    return result;
+}
+
+// Another process or module may hold the log open for writing: share everything.
+HANDLE OpenShared(const std::string& FileName) {
+    return CreateFileA(FileName.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+TPrivateDriver::TPrivateDriver(const std::wstring& Module) {
+    const std::wstring copy = Widen(FFolder.File("Wedgecard.dll"));
+    if (!CopyFileW(Module.c_str(), copy.c_str(), TRUE)) {
+        throw std::runtime_error("the driver module could not be copied");
+    }
+    FModule = std::make_unique<TDriverModule>(copy);
+}
+
+TPrivateDriver::~TPrivateDriver() {
+    FModule.reset();
+}
+
+bool ParseLogLine(const std::string& Line, TLogLine& Parsed) {
+    static const std::regex form(
+        R"(\[(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3})\] \[(\d{8,})\] (.*))");
+    std::smatch match;
+    if (!std::regex_match(Line, match, form)) {
+        return false;
+    }
+    Parsed = {match[1].str(), match[2].str(), match[3].str()};
+    return true;
+}
+
+TLogTail::TLogTail(std::string FileName)
+    : FFileName(std::move(FileName)), FStart(FileSize(FFileName)) {}
+
+std::string TLogTail::Text() const {
+    HANDLE file = OpenShared(FFileName);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string text;
+    LARGE_INTEGER start;
+    start.QuadPart = static_cast<LONGLONG>(FStart);
+    if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        char buffer[65536];
+        DWORD read = 0;
+        while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+            text.append(buffer, read);
+        }
+    }
+    CloseHandle(file);
+    return text;
+}
+
+std::vector<std::string> TLogTail::Lines() const {
+    const std::string text = Text();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find("\r\n"); end != std::string::npos;
+         end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::vector<std::string> TLogTail::Messages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : Lines()) {
+        TLogLine parsed;
+        messages.push_back(ParseLogLine(line, parsed) ? parsed.Message : "<unparsed> " + line);
+    }
+    return messages;
+}
+
+std::uint64_t FileSize(const std::string& FileName) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(FileName.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace wedgecard::test

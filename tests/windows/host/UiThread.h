@@ -1,0 +1,68 @@
+#pragma once
+
+// The host's user-interface thread as a test plays it: a focused window that records the
+// characters it receives, a message loop, and keystrokes typed through the system's input.
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace wedgecard::test {
+
+using namespace std::chrono_literals;
+
+// Runs the calling thread's messages through TranslateMessage and DispatchMessage, as a host's
+// loop does, until Done answers true or Timeout has passed. Returns Done's last answer.
+bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 5s);
+
+// A top-level window that takes the keyboard focus and records every WM_CHAR.
+class TTestWindow {
+public:
+    TTestWindow();
+    TTestWindow(const TTestWindow&) = delete;
+    TTestWindow& operator=(const TTestWindow&) = delete;
+    ~TTestWindow();
+
+    [[nodiscard]] HWND Handle() const noexcept { return FHandle; }
+    // Makes the window the foreground window with the focus, so that typed keys come to this
+    // thread; true once the system says so.
+    bool Activate();
+
+    // The characters received so far.
+    [[nodiscard]] const std::wstring& Chars() const noexcept { return FChars; }
+    // Pumps until the characters received end with Tail.
+    bool WaitForChars(const std::wstring& Tail, std::chrono::milliseconds Timeout = 5s);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
+
+    HWND FHandle = nullptr;
+    std::wstring FChars;
+};
+
+// Keystrokes collected and then typed in one go through SendInput, as a reader types a card.
+class TKeystrokes {
+public:
+    TKeystrokes& Down(WORD Key);
+    TKeystrokes& Up(WORD Key);
+    // Press and release.
+    TKeystrokes& Tap(WORD Key);
+    // Letters, digits and ";=?!" of a US keyboard; capitals and shifted signs with Shift.
+    TKeystrokes& Type(const std::string& Text);
+    // The test bench's default card: three tracks framed by Tab/Enter, PageUp/PageDown and
+    // End/Home.
+    TKeystrokes& BenchCard();
+
+    // Types everything collected and forgets it; false when the system took fewer inputs.
+    bool Send();
+
+    [[nodiscard]] std::size_t Count() const noexcept { return FInputs.size(); }
+
+private:
+    std::vector<INPUT> FInputs;
+};
+
+}  // namespace wedgecard::test
