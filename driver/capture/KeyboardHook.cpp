@@ -30,6 +30,7 @@ TKeyboardHook::TKeyboardHook(TCapturePlatform& Platform)
 }
 
 TKeyboardHook::~TKeyboardHook() {
+    FDraining = false;
     try {
         FHook.SetActive(false);
     } catch (...) {
@@ -80,9 +81,35 @@ void TKeyboardHook::SetActive(bool Value) {
     if (Value == Active()) {
         return;
     }
-    FHook.SetActive(Value);
-    if (!Value) {
-        ReleaseHeldKeys();
+    if (Value) {
+        if (FDraining) {
+            FDraining = false;  // the hook is still in place
+        } else {
+            FHook.SetActive(true);
+        }
+        return;
+    }
+    StopTimer();
+    if (FKeys->Count() > 0) {
+        FlushMessages(*FKeys, 0, FKeys->Count() - 1);
+    }
+    if (FReplay.empty() && FHandlerDepth == 0) {
+        FHook.SetActive(false);
+        return;
+    }
+    FDraining = true;
+    PostNextReplay();
+}
+
+void TKeyboardHook::FinishDraining() {
+    if (!FDraining || !FReplay.empty() || FHandlerDepth > 0) {
+        return;
+    }
+    try {
+        FHook.SetActive(false);
+        FDraining = false;
+    } catch (const std::exception& error) {
+        Logger().Error(std::string("HookProc: ") + error.what());
     }
 }
 
@@ -105,7 +132,9 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
 
 void TKeyboardHook::HandleMessage(TMsg& Message) {
     if (IsKeyMessage(Message.message)) {
-        CaptureKey(Message);
+        if (!FDraining) {
+            CaptureKey(Message);
+        }
     } else if (Message.message == wm::Timer) {
         if (TKeyboardHook* owner = FindTimerOwner(Message.wParam)) {
             owner->StopTimer();
@@ -172,9 +201,12 @@ void TKeyboardHook::ProcessBuffer() {
     int stop = -1;
     bool cardData = false;
     std::exception_ptr failure;
+    ++FHandlerDepth;
     try {
         cardData = OnKeyboardData && OnKeyboardData(*burst, start, stop);
+        --FHandlerDepth;
     } catch (...) {
+        --FHandlerDepth;
         // A handler that fails after it recognised card data (the host refused the event) has
         // already reported the range it consumed; the rest still goes back.
         failure = std::current_exception();
@@ -189,6 +221,7 @@ void TKeyboardHook::ProcessBuffer() {
         FlushMessages(*burst, 0, count - 1);
     }
     PostNextReplay();
+    FinishDraining();
     if (failure) {
         std::rethrow_exception(failure);
     }
@@ -210,7 +243,7 @@ void TKeyboardHook::PostNextReplay() {
     if (FReplay.empty() || FReplayPosted) {
         return;
     }
-    if (!Active()) {
+    if (!FHook.Active()) {
         ReleaseHeldKeys();
         return;
     }
@@ -235,6 +268,7 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
     Message.lParam = key->Msg.lParam;
     FPlatform.SetKeyboardState(key->KeyboardState);
     PostNextReplay();
+    FinishDraining();
 }
 
 TWindowHandle TKeyboardHook::FocusWindow() {

@@ -29,12 +29,14 @@ public:
     // Switches the capture off (see SetActive) even when the system refuses to remove the hook.
     ~TKeyboardHook();
 
-    [[nodiscard]] bool Active() const noexcept { return FHook.Active(); }
+    // Whether keys are being captured.
+    [[nodiscard]] bool Active() const noexcept { return FHook.Active() && !FDraining; }
 
     // Installs or removes the thread's message hook; the errors of TMessageHook pass through.
-    // Switching off also ends the capture's hold on keys: the burst timer stops, and the keys
-    // of an unfinished burst and those still waiting to be given back go to the focused window
-    // at once, in order. Without the hook nothing else would ever deliver them.
+    // Switching off ends the capture at once: the burst timer stops and an unfinished burst
+    // goes back unexamined. Keys still on their way back keep the hook until they are through
+    // (only the hook can replay a key with the keyboard state it was typed with); a failure to
+    // remove it then is logged, with nobody left to report it to.
     void SetActive(bool Value);
 
     [[nodiscard]] std::int32_t Sensitivity() const noexcept { return FSensitivity; }
@@ -63,6 +65,8 @@ private:
     void ProcessBuffer();
     void FlushMessages(TKeys& Burst, int First, int Last);
     void PostNextReplay();
+    void FinishDraining();
+    // The last resort of destruction: whatever is held goes straight to the focused window.
     void ReleaseHeldKeys();
     void PostToFocus(const TKey& Key);
     [[nodiscard]] TWindowHandle FocusWindow();
@@ -88,6 +92,10 @@ private:
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
     std::uint32_t FNextSerial = 1;
+    // Switched off, the hook still in place until the keys on their way back are through.
+    bool FDraining = false;
+    // OnKeyboardData calls in progress: the burst they hold is not in FKeys.
+    int FHandlerDepth = 0;
 
     TKeyboardHook* FNextOnThread = nullptr;
 };

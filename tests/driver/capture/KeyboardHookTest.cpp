@@ -256,14 +256,38 @@ TEST_F(KeyboardCapture, StartsANewBurstForKeysTypedWhileTheHandlerRunsAMessageLo
     EXPECT_EQ(Chars(), "xd");
 }
 
-TEST_F(KeyboardCapture, HandsHeldKeysToTheFocusedWindowWhenSwitchedOff) {
+TEST_F(KeyboardCapture, GivesHeldKeysBackWithTheirShiftStateWhenSwitchedOff) {
+    Thread.Type("aB");
+    Thread.Advance(50);
+    Hook.SetActive(false);
+    EXPECT_FALSE(Hook.Active());
+    EXPECT_EQ(Thread.PendingTimers(), 0);
+    Thread.Advance(200);
+    EXPECT_EQ(Chars(), "aB");
+    EXPECT_TRUE(Bursts.empty());
+    EXPECT_EQ(Thread.InstalledHooks(), 0);  // once the keys were through
+    Thread.Type("c");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "aBc");
+}
+
+TEST_F(KeyboardCapture, RemovesItsHookAtOnceWhenNothingIsHeld) {
+    Hook.SetActive(false);
+    EXPECT_EQ(Thread.InstalledHooks(), 0);
+}
+
+TEST_F(KeyboardCapture, CapturesAgainWhenSwitchedBackOnWhileKeysAreStillGoingBack) {
     Thread.Type("ab");
     Thread.Advance(50);
     Hook.SetActive(false);
-    EXPECT_EQ(Thread.PendingTimers(), 0);
-    Thread.Advance(200);
-    EXPECT_EQ(Chars(), "ab");
-    EXPECT_TRUE(Bursts.empty());
+    Hook.SetActive(true);
+    EXPECT_TRUE(Hook.Active());
+    EXPECT_EQ(Thread.InstalledHooks(), 1);
+    Thread.Pump();
+    Thread.Type("c");
+    Thread.Advance(150);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"c"});
+    EXPECT_EQ(Chars(), "abc");
 }
 
 TEST_F(KeyboardCapture, HandsKeysWaitingForReplayToTheWindowWhenSwitchedOffMidway) {

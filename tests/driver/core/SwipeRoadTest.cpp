@@ -97,15 +97,17 @@ TEST_F(SwipeRoad, LetsTheHostCloseTheLastDeviceFromItsEventHandler) {
         Driver.EventProcessed(Wide(Event.Source), true);
         EXPECT_TRUE(Driver.Close(Wide(Event.Source)));
     };
-    Thread.Type("a");
+    Thread.Type("A");
     SwipeBenchCard();
-    Thread.Type("b");
+    Thread.Type("B");
     Thread.Advance(150);
     EXPECT_EQ(Received.size(), 1u);
     EXPECT_FALSE(Driver.KeyboardHook().Active());
+    EXPECT_EQ(Thread.InstalledHooks(), 0);
     Thread.Type("c");
     Thread.Pump();
-    EXPECT_EQ(Chars(), "abc");
+    // The keys around the card go back with the Shift they were typed with.
+    EXPECT_EQ(Chars(), "ABc");
 }
 
 TEST_F(SwipeRoad, TypesStraightIntoTheWindowOnceTheLastDeviceIsClosed) {
