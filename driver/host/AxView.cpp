@@ -165,6 +165,13 @@ LRESULT CALLBACK TAxView::WindowProc(HWND Window, UINT Message, WPARAM WParam, L
                 return 0;
             }
             break;
+        case WM_PRINTCLIENT:
+            if (view != nullptr) {
+                view->FWindow = Window;
+                view->Paint(reinterpret_cast<HDC>(WParam));
+                return 0;
+            }
+            break;
         case WM_ERASEBKGND:
             return 1;  // the paint fills everything
         case WM_WINDOWPOSCHANGED:
