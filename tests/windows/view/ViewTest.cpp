@@ -45,18 +45,17 @@ protected:
     // The object's view: a window of class TAxView inside a hidden window of this thread.
     static HWND FindView() {
         HWND found = nullptr;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND Window, LPARAM Found) -> BOOL {
-                HWND view = FindWindowExA(Window, nullptr, "TAxView", nullptr);
-                if (view != nullptr) {
-                    *reinterpret_cast<HWND*>(Found) = view;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
+        EnumThreadWindows(GetCurrentThreadId(), &FindViewIn, reinterpret_cast<LPARAM>(&found));
         return found;
+    }
+
+    static BOOL CALLBACK FindViewIn(HWND Window, LPARAM Found) {
+        HWND view = FindWindowExA(Window, nullptr, "TAxView", nullptr);
+        if (view == nullptr) {
+            return TRUE;
+        }
+        *reinterpret_cast<HWND*>(Found) = view;
+        return FALSE;
     }
 
     // The view painted into a 24-bit bitmap of its client size; pixels as COLORREF.
