@@ -1,5 +1,7 @@
 #include "driver/diagnostics/SizeableForm.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <iterator>
 #include <mutex>
@@ -229,17 +231,118 @@ void TSizeableForm::CreateControls() {
         TControl control;
         control.Description = stored[static_cast<std::size_t>(i)];
         control.Parent = parent < 0 ? -1 : placeOf[static_cast<std::size_t>(parent)];
+        if (control.Parent >= 0) {
+            TControl& container = FControls[static_cast<std::size_t>(control.Parent)];
+            container.Container = true;
+            if (IsPage(control)) {
+                control.Page = static_cast<int>(std::count_if(
+                    FControls.begin(), FControls.end(),
+                    [&control](const auto& c) { return c.Parent == control.Parent; }));
+            }
+        }
         FControls.push_back(std::move(control));
     }
     for (std::size_t i = 0; i < FControls.size(); ++i) {
         CreateControl(FControls[i], FirstControlId + static_cast<int>(i));
     }
+
+    for (TControl& page : FControls) {
+        if (IsPage(page)) {
+            // The place its contents were laid out in: the display area of the tab control
+            // at its stored size.
+            const TControl& tabs = FControls[static_cast<std::size_t>(page.Parent)];
+            RECT area{0, 0, tabs.Description.Width, tabs.Description.Height};
+            SendMessageW(tabs.Handle, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+            page.Description.Left = area.left;
+            page.Description.Top = area.top;
+            page.Description.Width = area.right - area.left;
+            page.Description.Height = area.bottom - area.top;
+        }
+    }
+    for (const TControl& control : FControls) {
+        if (control.FitsItsText) {
+            SetWindowPos(control.Handle, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+    }
+    // Every control is a child of the form, so a group box or a tab control lies beside the
+    // controls in it: below them, or it would paint over them. Outer containers go lowest.
+    for (auto control = FControls.rbegin(); control != FControls.rend(); ++control) {
+        if (control->Container) {
+            SetWindowPos(control->Handle, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+    }
+    ShowSelectedPages();
+}
+
+bool TSizeableForm::IsPage(const TControl& Control) const noexcept {
+    return Control.Parent >= 0 &&
+           SameClass(FControls[static_cast<std::size_t>(Control.Parent)].Description.ClassName,
+                     WC_TABCONTROLW);
+}
+
+bool TSizeableForm::OnSelectedPages(const TControl& Control) const {
+    for (int parent = Control.Parent; parent >= 0;) {
+        const TControl& container = FControls[static_cast<std::size_t>(parent)];
+        if (container.Page >= 0) {
+            const TControl& tabs = FControls[static_cast<std::size_t>(container.Parent)];
+            if (SendMessageW(tabs.Handle, TCM_GETCURSEL, 0, 0) != container.Page) {
+                return false;
+            }
+        }
+        parent = container.Parent;
+    }
+    return true;
+}
+
+void TSizeableForm::ShowSelectedPages() {
+    for (const TControl& control : FControls) {
+        if (control.Page < 0 && control.Parent >= 0) {
+            ShowWindow(control.Handle, OnSelectedPages(control) ? SW_SHOWNA : SW_HIDE);
+        }
+    }
+    // A hidden control keeps the focus and takes the keys typed into nothing visible.
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(FHandle, focus) && !IsWindowVisible(focus)) {
+        const auto tabs = std::find_if(FControls.begin(), FControls.end(), [](const TControl& c) {
+            return SameClass(c.Description.ClassName, WC_TABCONTROLW);
+        });
+        SetFocus(tabs != FControls.end() ? tabs->Handle : FHandle);
+    }
 }
 
 void TSizeableForm::CreateControl(TControl& Control, int Id) {
     TControlDescription& description = Control.Description;
+    if (Control.Page >= 0) {
+        // A page is a tab and a place; its window, never shown, only keeps where it lies.
+        const HWND tabs = FControls[static_cast<std::size_t>(Control.Parent)].Handle;
+        std::wstring caption = WideText(description.Caption);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = caption.data();
+        if (SendMessageW(tabs, TCM_INSERTITEMW, static_cast<WPARAM>(Control.Page),
+                         reinterpret_cast<LPARAM>(&item)) != Control.Page) {
+            throw std::runtime_error("Не удалось создать " + description.Name);
+        }
+        Control.Handle =
+            CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD, 0, 0, 0, 0, FHandle,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), Instance(), nullptr);
+        if (Control.Handle == nullptr) {
+            throw std::runtime_error("Не удалось создать " + description.Name + " " +
+                                     SystemErrorText(GetLastError()));
+        }
+        return;
+    }
     DWORD style = WS_CHILD | WS_VISIBLE | description.Style |
-                  (description.TabOrder >= 0 ? DWORD{WS_TABSTOP} : DWORD{0});
+                  (description.TabOrder >= 0 ? DWORD{WS_TABSTOP} : DWORD{0}) |
+                  (Control.Container ? DWORD{WS_CLIPSIBLINGS} : DWORD{0});
+    DWORD exStyle = description.ExStyle;
+    if (SameClass(description.ClassName, L"BUTTON") && (style & BS_TYPEMASK) == BS_GROUPBOX) {
+        // A group box paints its frame and caption only: the form, which clips its children,
+        // has to paint what lies inside it.
+        exStyle |= WS_EX_TRANSPARENT;
+    }
     const bool fitsItsText = SameClass(description.ClassName, L"STATIC") &&
                              description.Width == 0 && description.Height == 0;
     if (fitsItsText && (style & SS_TYPEMASK) == SS_LEFT) {
@@ -247,10 +350,16 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
         // pixel short would send the last word to a line below, out of sight.
         style |= SS_LEFTNOWORDWRAP;
     }
+    if (fitsItsText) {
+        // It is made a little wider than its text (below) and lies under its neighbours,
+        // which it must not paint over.
+        style |= WS_CLIPSIBLINGS;
+        Control.FitsItsText = true;
+    }
     const std::wstring caption = WideText(description.Caption);
     Control.Handle = CreateWindowExW(
-        description.ExStyle, description.ClassName.c_str(), caption.c_str(), style,
-        description.Left, description.Top, description.Width, description.Height, FHandle,
+        exStyle, description.ClassName.c_str(), caption.c_str(), style, description.Left,
+        description.Top, description.Width, description.Height, FHandle,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), Instance(), nullptr);
     if (Control.Handle == nullptr) {
         throw std::runtime_error("Не удалось создать " + description.Name + " " +
@@ -263,9 +372,13 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
         const HGDIOBJ previous = SelectObject(dc, FFont.get());
         RECT extent{};
         DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
         SelectObject(dc, previous);
         ReleaseDC(Control.Handle, dc);
-        description.Width = extent.right - extent.left;
+        // Where the form's font is stood in for by another, the drawn glyphs may reach a few
+        // pixels beyond the measured advance; the last character would be cut off.
+        description.Width = extent.right - extent.left + metrics.tmAveCharWidth;
         description.Height = extent.bottom - extent.top;
     }
 }
@@ -292,8 +405,14 @@ void TSizeableForm::AlignControls() {
                    (stored.Anchors & akTop) != 0, (stored.Anchors & akBottom) != 0);
         control.Bounds = RECT{parent.left + left, parent.top + top, parent.left + left + width,
                               parent.top + top + height};
-        SetWindowPos(control.Handle, nullptr, control.Bounds.left, control.Bounds.top, width,
-                     height, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (control.Page >= 0) {
+            control.Bounds = parent;
+            SendMessageW(FControls[static_cast<std::size_t>(control.Parent)].Handle, TCM_ADJUSTRECT,
+                         FALSE, reinterpret_cast<LPARAM>(&control.Bounds));
+        }
+        SetWindowPos(control.Handle, nullptr, control.Bounds.left, control.Bounds.top,
+                     control.Bounds.right - control.Bounds.left,
+                     control.Bounds.bottom - control.Bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -342,6 +461,36 @@ std::string TSizeableForm::Text(std::string_view Name) const {
 
 void TSizeableForm::SetText(std::string_view Name, std::string_view Text) {
     SetWindowTextW(Find(Name).Handle, WideText(Text).c_str());
+}
+
+bool TSizeableForm::Checked(std::string_view Name) const {
+    return SendMessageW(Find(Name).Handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TSizeableForm::SetChecked(std::string_view Name, bool Value) {
+    SendMessageW(Find(Name).Handle, BM_SETCHECK, Value ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+std::string TSizeableForm::ActivePage(std::string_view TabControl) const {
+    const auto tabs = static_cast<int>(&Find(TabControl) - FControls.data());
+    const LRESULT selected =
+        SendMessageW(FControls[static_cast<std::size_t>(tabs)].Handle, TCM_GETCURSEL, 0, 0);
+    for (const TControl& control : FControls) {
+        if (control.Parent == tabs && control.Page == selected) {
+            return control.Description.Name;
+        }
+    }
+    return {};
+}
+
+void TSizeableForm::SetActivePage(std::string_view Page) {
+    const TControl& page = Find(Page);
+    if (page.Page < 0) {
+        throw std::invalid_argument(std::string(Page) + " не страница");
+    }
+    SendMessageW(FControls[static_cast<std::size_t>(page.Parent)].Handle, TCM_SETCURSEL,
+                 static_cast<WPARAM>(page.Page), 0);
+    ShowSelectedPages();
 }
 
 int TSizeableForm::Tag(std::string_view Name) const {
@@ -524,15 +673,31 @@ LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
         case WM_COMMAND:
             Command(WParam, LParam);
             return 0;
-        case WM_CTLCOLORSTATIC: {
-            // A read-only or disabled edit keeps the window colour of an editable one.
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT: {
             const auto control = reinterpret_cast<HWND>(LParam);
             const auto found =
                 std::find_if(FControls.begin(), FControls.end(),
                              [control](const TControl& c) { return c.Handle == control; });
-            if (found != FControls.end() && SameClass(found->Description.ClassName, L"EDIT")) {
-                SetBkColor(reinterpret_cast<HDC>(WParam), GetSysColor(COLOR_WINDOW));
-                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+            if (found == FControls.end()) {
+                break;
+            }
+            int color = found->Description.Color;
+            // A read-only or disabled edit keeps the window colour of an editable one.
+            if (color < 0 && Message == WM_CTLCOLORSTATIC &&
+                SameClass(found->Description.ClassName, L"EDIT")) {
+                color = COLOR_WINDOW;
+            }
+            if (color >= 0) {
+                SetBkColor(reinterpret_cast<HDC>(WParam), GetSysColor(color));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(color));
+            }
+            break;
+        }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(LParam);
+            if (header->code == static_cast<UINT>(TCN_SELCHANGE)) {
+                ShowSelectedPages();
             }
             break;
         }

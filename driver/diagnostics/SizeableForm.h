@@ -47,7 +47,7 @@ struct TControlDescription {
     // Windows-1251, like every narrow text of this program.
     std::string Caption{};
     // In the client area of Parent. A label (STATIC) stored without a size is as large as its
-    // caption in the form's font.
+    // caption in the form's font, and a little larger; it lies under the other controls.
     int Left = 0;
     int Top = 0;
     int Width = 0;
@@ -58,10 +58,18 @@ struct TControlDescription {
     // Added to WS_CHILD | WS_VISIBLE (and WS_TABSTOP with a tab order).
     DWORD Style = 0;
     DWORD ExStyle = 0;
-    // Name of the control it lies in (a group box, a tab sheet); empty for the form itself.
+    // Name of the control it lies in (a group box, a page); empty for the form itself.
+    //
+    // A control that lies in a tab control (WC_TABCONTROLW) is one of its pages: its Caption
+    // is the text of its tab, it fills the tab control's display area whatever its stored
+    // place and size, and the controls that lie in it are visible exactly while its tab is
+    // the selected one. A page's ClassName and Style are not used.
     std::string Parent{};
     // A push button with a result ends its modal form with that result when clicked.
     int ModalResult = mrNone;
+    // Background of an edit or a label as a system colour index (COLOR_BTNFACE...); -1 for
+    // the usual one, which is the window colour for every edit, read-only ones included.
+    int Color = -1;
 };
 
 struct TFormDescription {
@@ -114,6 +122,15 @@ public:
     [[nodiscard]] std::string Text(std::string_view Name) const;
     void SetText(std::string_view Name, std::string_view Text);
 
+    // Check boxes and radio buttons.
+    [[nodiscard]] bool Checked(std::string_view Name) const;
+    void SetChecked(std::string_view Name, bool Value);
+
+    // The selected page of a tab control, by name; and the selection of a page, which shows
+    // the controls that lie in it and hides those of the other pages.
+    [[nodiscard]] std::string ActivePage(std::string_view TabControl) const;
+    void SetActivePage(std::string_view Page);
+
     // A free number per control; EnableButtons keeps its record there.
     [[nodiscard]] int Tag(std::string_view Name) const;
     void SetTag(std::string_view Name, int Value);
@@ -154,7 +171,10 @@ private:
         TControlDescription Description;
         HWND Handle = nullptr;
         int Parent = -1;  // index in FControls; -1 for the form
-        RECT Bounds{};    // where it lies now, in the form's client area
+        int Page = -1;    // for a page, its tab's index in the tab control
+        bool Container = false;
+        bool FitsItsText = false;  // a label sized by the form
+        RECT Bounds{};             // where it lies now, in the form's client area
         int Tag = 0;
         std::function<void()> OnClick;
     };
@@ -167,6 +187,9 @@ private:
     void CreateControls();
     void CreateControl(TControl& Control, int Id);
     void AlignControls();
+    void ShowSelectedPages();
+    [[nodiscard]] bool IsPage(const TControl& Control) const noexcept;
+    [[nodiscard]] bool OnSelectedPages(const TControl& Control) const;
     void ConstrainSize(int& Width, int& Height) const noexcept;
     void RestoreFocus();
     void Command(WPARAM WParam, LPARAM LParam);

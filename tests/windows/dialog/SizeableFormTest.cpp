@@ -1,7 +1,11 @@
-// The form base as real windows: size correction, constraints, anchors, tab order, the modal
-// loop and EnableButtons.
+// The form base as real windows: size correction, constraints, anchors, tab order, pages of a
+// tab control, the modal loop and EnableButtons.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
 
 #include <stdexcept>
 #include <string>
@@ -169,6 +173,92 @@ TEST(SizeableForm, TextsAreWindows1251ForTheProgramAndUnicodeOnScreen) {
     EXPECT_EQ(form.Text("edtName"), "Съешь ещё этих мягких булок");
     form.SetCaption("Ёлка");
     EXPECT_EQ(form.Caption(), "Ёлка");
+}
+
+// A tab control with two pages, a button on each, the right one anchored to the page's right
+// edge; a check box and a coloured read-only edit below.
+TFormDescription PagedForm() {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&classes);
+    TFormDescription form = TestForm();
+    form.Controls = {
+        {.Name = "pgcTabs",
+         .ClassName = WC_TABCONTROLW,
+         .Left = 8,
+         .Top = 8,
+         .Width = 376,
+         .Height = 120,
+         .Anchors = akLeft | akTop | akRight},
+        {.Name = "tsFirst", .Caption = "Первая", .Parent = "pgcTabs"},
+        Button("btnFirst", 8, 8, akLeft | akTop, 0),
+        {.Name = "tsSecond", .Caption = "Вторая", .Parent = "pgcTabs"},
+        Button("btnSecond", 200, 8, akTop | akRight, 0),
+        {.Name = "chkFlag",
+         .ClassName = L"BUTTON",
+         .Caption = "Флаг",
+         .Left = 8,
+         .Top = 140,
+         .Width = 100,
+         .Height = 17,
+         .TabOrder = 1,
+         .Style = BS_AUTOCHECKBOX},
+        {.Name = "edtResult",
+         .ClassName = L"EDIT",
+         .Left = 8,
+         .Top = 170,
+         .Width = 200,
+         .Height = 21,
+         .Style = ES_READONLY,
+         .Color = COLOR_BTNFACE},
+    };
+    form.Controls[2].Parent = "tsFirst";
+    form.Controls[4].Parent = "tsSecond";
+    return form;
+}
+
+TEST(SizeableFormPages, ShowTheControlsOfTheSelectedTabOnlyInItsDisplayArea) {
+    TSizeableForm form(PagedForm());
+    form.Show();
+    const HWND tabs = form.Control("pgcTabs");
+    EXPECT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(form.ActivePage("pgcTabs"), "tsFirst");
+    EXPECT_TRUE(IsWindowVisible(form.Control("btnFirst")));
+    EXPECT_FALSE(IsWindowVisible(form.Control("btnSecond")));
+
+    form.SetActivePage("tsSecond");
+    EXPECT_EQ(form.ActivePage("pgcTabs"), "tsSecond");
+    EXPECT_FALSE(IsWindowVisible(form.Control("btnFirst")));
+    EXPECT_TRUE(IsWindowVisible(form.Control("btnSecond")));
+    EXPECT_THROW(form.SetActivePage("chkFlag"), std::invalid_argument);
+
+    // The page is the display area: the controls lie in it and follow its edges.
+    for (const int width : {400, 600}) {
+        SetWindowPos(form.Handle(), nullptr, 0, 0, width, 300, SWP_NOMOVE | SWP_NOZORDER);
+        RECT area = PlaceOf(tabs);
+        SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+        const RECT first = PlaceOf(form.Control("btnFirst"));
+        const RECT second = PlaceOf(form.Control("btnSecond"));
+        EXPECT_EQ(first.left, area.left + 8);
+        EXPECT_EQ(first.top, area.top + 8);
+        RECT designed{0, 0, 376, 120};
+        SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&designed));
+        EXPECT_EQ(area.right - second.right, designed.right - designed.left - 275) << width;
+    }
+}
+
+TEST(SizeableFormPages, CheckBoxesAndColouredEditsKeepWhatTheProgramSets) {
+    TSizeableForm form(PagedForm());
+    EXPECT_FALSE(form.Checked("chkFlag"));
+    form.SetChecked("chkFlag", true);
+    EXPECT_TRUE(form.Checked("chkFlag"));
+    EXPECT_EQ(SendMessageW(form.Control("chkFlag"), BM_GETCHECK, 0, 0), BST_CHECKED);
+
+    HDC dc = GetDC(form.Control("edtResult"));
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(form.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(form.Control("edtResult"))));
+    ReleaseDC(form.Control("edtResult"), dc);
+    EXPECT_EQ(brush, GetSysColorBrush(COLOR_BTNFACE));
 }
 
 class EnableButtons : public testing::Test {

@@ -1,5 +1,9 @@
 #include "tests/windows/dialog/UiTest.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <fstream>
 #include <utility>
 
 namespace wedgecard::test {
@@ -52,23 +56,39 @@ void TypeKeys(std::initializer_list<WORD> Codes, bool Shift) {
     Send(inputs);
 }
 
-void ClickAt(POINT Screen) {
-    std::vector<INPUT> inputs(3);
-    for (INPUT& input : inputs) {
+bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit) {
+    const auto deadline = std::chrono::steady_clock::now() + Limit;
+    while (!Done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return Done();
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+void ClickAt(POINT Screen, TMouseButton Button, int Clicks) {
+    const bool left = Button == TMouseButton::Left;
+    std::vector<INPUT> inputs(1 + 2 * static_cast<std::size_t>(Clicks));
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        INPUT& input = inputs[i];
         input.type = INPUT_MOUSE;
         input.mi.dx = MulDiv(Screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
         input.mi.dy = MulDiv(Screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+        input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        if (i > 0) {
+            const bool down = i % 2 == 1;
+            input.mi.dwFlags |= left ? (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP)
+                                     : (down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP);
+        }
     }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     Send(inputs);
 }
 
-void ClickOn(HWND Window) {
+void ClickOn(HWND Window, TMouseButton Button, int Clicks) {
     RECT place{};
     GetWindowRect(Window, &place);
-    ClickAt(POINT{(place.left + place.right) / 2, (place.top + place.bottom) / 2});
+    ClickAt(POINT{(place.left + place.right) / 2, (place.top + place.bottom) / 2}, Button, Clicks);
 }
 
 std::wstring TextOf(HWND Window) {
@@ -98,6 +118,188 @@ RECT PlaceOf(HWND Window) {
         MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
     }
     return place;
+}
+
+namespace {
+
+std::wstring ClassOf(HWND Window) {
+    wchar_t name[64] = {};
+    GetClassNameW(Window, name, static_cast<int>(std::size(name)));
+    return name;
+}
+
+}  // namespace
+
+namespace {
+
+BOOL CALLBACK ReadMessageBoxControl(HWND Child, LPARAM Found) {
+    auto& box = *reinterpret_cast<TMessageBox*>(Found);
+    if (ClassOf(Child) == L"Static" && IsWindowVisible(Child)) {
+        const auto style = static_cast<DWORD>(GetWindowLongW(Child, GWL_STYLE));
+        if ((style & SS_TYPEMASK) == SS_ICON) {
+            box.HasIcon = SendMessageW(Child, STM_GETICON, 0, 0) != 0;
+        } else if (const std::wstring text = TextOf(Child); !text.empty()) {
+            box.Text = text;
+        }
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindMessageBoxWindow(HWND Window, LPARAM Found) {
+    if (!IsWindowVisible(Window) || ClassOf(Window) != L"#32770") {
+        return TRUE;
+    }
+    auto& box = *reinterpret_cast<TMessageBox*>(Found);
+    box.Handle = Window;
+    box.Caption = TextOf(Window);
+    EnumChildWindows(Window, &ReadMessageBoxControl, Found);
+    return FALSE;
+}
+
+}  // namespace
+
+TMessageBox FindMessageBox(DWORD Thread) {
+    TMessageBox found;
+    EnumThreadWindows(Thread, &FindMessageBoxWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+TMessageBox WaitForMessageBox(DWORD Thread, std::chrono::milliseconds Limit) {
+    TMessageBox box;
+    WaitUntil(
+        [&] {
+            box = FindMessageBox(Thread);
+            return box.Handle != nullptr && GetForegroundWindow() == box.Handle;
+        },
+        Limit);
+    return box;
+}
+
+bool CloseMessageBox(const TMessageBox& Box) {
+    HWND button = FindWindowExW(Box.Handle, nullptr, L"Button", nullptr);
+    if (button == nullptr) {
+        return false;
+    }
+    ClickOn(button);
+    return WaitUntil([&] { return !IsWindow(Box.Handle) || !IsWindowVisible(Box.Handle); });
+}
+
+namespace {
+
+using namespace std::string_literals;
+
+std::uint32_t Crc32(const std::string& Bytes) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> result{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            }
+            result[n] = c;
+        }
+        return result;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char byte : Bytes) {
+        crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xFF] ^ (crc >> 8);
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void PutBigEndian(std::string& Out, std::uint32_t Value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        Out += static_cast<char>((Value >> shift) & 0xFF);
+    }
+}
+
+void PutChunk(std::string& Out, const char* Type, const std::string& Data) {
+    PutBigEndian(Out, static_cast<std::uint32_t>(Data.size()));
+    const std::string typed = Type + Data;
+    Out += typed;
+    PutBigEndian(Out, Crc32(typed));
+}
+
+// A zlib stream of stored (uncompressed) blocks: a screenshot of one small window needs no
+// more.
+std::string StoredZlib(const std::string& Raw) {
+    std::string out = "\x78\x01";
+    std::size_t offset = 0;
+    do {
+        const std::size_t length = std::min<std::size_t>(Raw.size() - offset, 65535);
+        const bool last = offset + length == Raw.size();
+        out += static_cast<char>(last ? 1 : 0);
+        out += static_cast<char>(length & 0xFF);
+        out += static_cast<char>(length >> 8);
+        out += static_cast<char>(~length & 0xFF);
+        out += static_cast<char>((~length >> 8) & 0xFF);
+        out.append(Raw, offset, length);
+        offset += length;
+    } while (offset < Raw.size());
+    std::uint32_t a = 1;
+    std::uint32_t b = 0;
+    for (const char byte : Raw) {
+        a = (a + static_cast<unsigned char>(byte)) % 65521;
+        b = (b + a) % 65521;
+    }
+    PutBigEndian(out, (b << 16) | a);
+    return out;
+}
+
+}  // namespace
+
+bool SavePicture(HWND Window, const char* Path) {
+    RECT frame{};
+    GetWindowRect(Window, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC window = GetWindowDC(Window);
+    HDC memory = CreateCompatibleDC(window);
+    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ previous = SelectObject(memory, bitmap);
+    const bool copied = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != FALSE;
+    GdiFlush();
+
+    std::string raw;
+    const auto* pixels = static_cast<const std::uint8_t*>(bits);
+    const auto columns = static_cast<std::size_t>(width);
+    const auto rows = static_cast<std::size_t>(height);
+    for (std::size_t y = 0; copied && y < rows; ++y) {
+        raw += '\0';  // no filter
+        for (std::size_t x = 0; x < columns; ++x) {
+            const std::uint8_t* pixel = pixels + (y * columns + x) * 4;
+            raw += static_cast<char>(pixel[2]);
+            raw += static_cast<char>(pixel[1]);
+            raw += static_cast<char>(pixel[0]);
+        }
+    }
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(Window, window);
+    if (!copied) {
+        return false;
+    }
+
+    std::string header;
+    PutBigEndian(header, static_cast<std::uint32_t>(width));
+    PutBigEndian(header, static_cast<std::uint32_t>(height));
+    header += "\x08\x02\x00\x00\x00"s;  // 8 bits, RGB, deflate, no filter, no interlace
+    std::string png = "\x89PNG\r\n\x1A\n";
+    PutChunk(png, "IHDR", header);
+    PutChunk(png, "IDAT", StoredZlib(raw));
+    PutChunk(png, "IEND", "");
+    std::ofstream file(Path, std::ios::binary);
+    file.write(png.data(), static_cast<std::streamsize>(png.size()));
+    return file.good();
 }
 
 TUser::TUser(std::function<void(TUser&)> Body) : UiThread(GetCurrentThreadId()) {

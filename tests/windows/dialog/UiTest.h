@@ -22,10 +22,16 @@ bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limi
 // and released in turn. With Shift the whole sequence is typed with Shift held.
 void TypeKeys(std::initializer_list<WORD> Codes, bool Shift = false);
 
-// A press and release of the left mouse button at a point of the screen, or in the middle of
-// Window.
-void ClickAt(POINT Screen);
-void ClickOn(HWND Window);
+// Polls Done, without running any messages, until it answers true or Limit passes; Done's
+// last answer. For a thread that drives windows of another thread.
+bool WaitUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 3s);
+
+enum class TMouseButton { Left, Right };
+
+// Presses and releases of a mouse button at a point of the screen (Clicks of them in a row
+// make a double click), or in the middle of Window.
+void ClickAt(POINT Screen, TMouseButton Button = TMouseButton::Left, int Clicks = 1);
+void ClickOn(HWND Window, TMouseButton Button = TMouseButton::Left, int Clicks = 1);
 
 // Safe from any thread while the window's own thread runs its messages.
 [[nodiscard]] std::wstring TextOf(HWND Window);
@@ -35,6 +41,25 @@ void ClickOn(HWND Window);
 
 // A window's place in its parent's client area (in the screen's for a top-level window).
 [[nodiscard]] RECT PlaceOf(HWND Window);
+
+// A message box (a system dialog with a text) that a thread shows.
+struct TMessageBox {
+    HWND Handle = nullptr;
+    std::wstring Caption;
+    std::wstring Text;
+    // An icon beside the text, as the error box has and a plain message has not.
+    bool HasIcon = false;
+};
+// The visible message box of Thread; Handle is null without one.
+[[nodiscard]] TMessageBox FindMessageBox(DWORD Thread);
+// Waits for one; Handle is null when none came within Limit.
+[[nodiscard]] TMessageBox WaitForMessageBox(DWORD Thread, std::chrono::milliseconds Limit = 5s);
+// Clicks its first button (OK) and waits until it has gone; false if it stays.
+bool CloseMessageBox(const TMessageBox& Box);
+
+// Saves a picture of the window as it is on the screen, frame and caption included (which
+// Wine draws only when it does not leave frames to a window manager), as a PNG file.
+bool SavePicture(HWND Window, const char* Path);
 
 // A user at the keyboard while the calling thread sits in a modal loop: Body runs on a
 // second thread and records what it finds wrong. When Body is done, Dialog (set by Body) is
