@@ -46,7 +46,8 @@ void Save(HWND Window, const std::string& Folder, const char* Name) {
 
 void Shoot(const std::string& Folder) {
     TBenchWindow bench;
-    if (!Check(bench.WaitForForm() != nullptr, "the main window opens")) {
+    // Generous: the first window of a new Wine prefix takes a while.
+    if (!Check(bench.WaitForForm(std::chrono::seconds(60)) != nullptr, "the main window opens")) {
         return;
     }
     const TfmMain& form = bench.Form();
