@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <vector>
 
 #include "driver/capture/KeyboardHook.h"
@@ -281,6 +282,7 @@ bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop) {
     int first = Keys.Count() - 1;
     int last = 0;
     bool found = false;
+    std::exception_ptr refused;
     for (const std::string& id : deviceIDs) {
         const T1CDevice* device = Devices().Find(id);
         if (device == nullptr) {
@@ -303,12 +305,24 @@ bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop) {
         // events queued so far consumed.
         Start = first;
         Stop = last;
-        AddDataEvent(id, EventNames[static_cast<std::size_t>(TEventKind::CardRead)],
-                     FormatTrackData(tracks));
+        try {
+            AddDataEvent(id, EventNames[static_cast<std::size_t>(TEventKind::CardRead)],
+                         FormatTrackData(tracks));
+        } catch (...) {
+            // The host refused the delivery; that event stays queued as the outstanding one.
+            // The other devices still get theirs queued behind it: stopping here would lose
+            // their card reads and type their tracks into the host's window.
+            if (!refused) {
+                refused = std::current_exception();
+            }
+        }
     }
     if (!found) {
         Start = 0;
         Stop = Keys.Count() - 1;
+    }
+    if (refused) {
+        std::rethrow_exception(refused);
     }
     return found;
 }

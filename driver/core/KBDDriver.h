@@ -51,7 +51,8 @@ public:
     TKBDEventHandler OnEvent;
 
     // The capture's hand-over at the end of a burst: one card-read event per device that finds
-    // its tracks in Keys; Start..Stop are the keys consumed.
+    // its tracks in Keys; Start..Stop are the keys consumed. A delivery the host refuses is
+    // raised once every device has had its turn.
     bool ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop);
 
     // "@1" track 1 "@2" track 2 "@3" track 3, every "@" inside a track doubled.

@@ -193,8 +193,13 @@ HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, W
     if (Interface != IID_NULL) {
         return DISP_E_UNKNOWNINTERFACE;
     }
-    if (Arguments == nullptr || (Arguments->cArgs > 0 && Arguments->rgvarg == nullptr)) {
+    // The runtime reads the named arguments' identifiers and values without a check.
+    if (Arguments == nullptr || (Arguments->cArgs > 0 && Arguments->rgvarg == nullptr) ||
+        (Arguments->cNamedArgs > 0 && Arguments->rgdispidNamedArgs == nullptr)) {
         return E_POINTER;
+    }
+    if (Arguments->cNamedArgs > Arguments->cArgs) {
+        return DISP_E_BADPARAMCOUNT;
     }
     TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
 

@@ -177,17 +177,20 @@ TEST_F(CardRecognition, DoesNotExamineADeviceOpenedDuringTheDelivery) {
     EXPECT_EQ(Driver.Devices().Count(), 2);
 }
 
-TEST_F(CardRecognition, ReportsTheRangeConsumedBeforeTheHostRefusedTheEvent) {
+TEST_F(CardRecognition, QueuesTheOtherDevicesCardsWhenTheHostRefusesOne) {
     Open(Settings(100, "#9", "#13", "", "", "", ""));
-    Open(Settings(100, "#33", "#34", "", "", "", ""));
+    const std::string second = Open(Settings(100, "#33", "#34", "", "", "", ""));
     Driver.OnEvent = [](const std::string&, const std::string&, const std::string&) {
         throw std::runtime_error("sink refused");
     };
     Build.Type("a").Tap(9).Type("1").Tap(13).Tap(33).Type("2").Tap(34);
     EXPECT_THROW(Receive(), std::runtime_error);
+    // Both cards are consumed: the second one's keys must not reach the host's window.
     EXPECT_EQ(Start, 2);
-    EXPECT_EQ(Stop, 7);
-    EXPECT_EQ(Driver.Events().Count(), 1);  // the second device was not examined
+    EXPECT_EQ(Stop, 13);
+    ASSERT_EQ(Driver.Events().Count(), 2);
+    EXPECT_EQ(Driver.Events().Items(1)->Source, second);
+    EXPECT_EQ(Driver.Events().Items(1)->Data, "@12@2@3");
 }
 
 TEST_F(CardRecognition, LogsTheBufferItReceives) {

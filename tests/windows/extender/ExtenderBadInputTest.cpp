@@ -5,14 +5,14 @@
 
 #include "tests/windows/extender/ExtenderHost.h"
 
-namespace wedgecard::extender_test {
+namespace wedgecard::test {
 namespace {
 
 class ExtenderBadInput : public ExtenderTest {
 protected:
     void ExpectStillWorking() {
         EXPECT_EQ(Version(), DriverVersion);
-        const auto settings = TValuesArray::Bench();
+        const auto settings = TSettingsArray::Bench();
         EXPECT_TRUE(Close(Open(settings.Get())));
     }
 };
@@ -26,16 +26,16 @@ struct TRuntimeArray {
 TEST_F(ExtenderBadInput, NumbersOfNoMemberAreNotCalled) {
     for (const long number : {-1L, 13L, 1L << 30, std::numeric_limits<long>::min()}) {
         SCOPED_TRACE(number);
-        THostArray arguments({TVar::Text(L"keep")});
-        TVar result = TVar::Int(5);
+        THostArray arguments({TValue::Text(L"keep")});
+        TValue result = TValue::Int(5);
         EXPECT_EQ(Call(number, arguments, result), DISP_E_MEMBERNOTFOUND);
         EXPECT_EQ(Extender->CallAsProc(number, arguments.Put()), DISP_E_MEMBERNOTFOUND);
         EXPECT_TRUE(IsString(arguments[0], L"keep"));
         EXPECT_TRUE(arguments.Intact());
 
-        TVar value = TVar::Text(L"host's");
+        TValue value = TValue::Text(L"host's");
         EXPECT_EQ(Extender->GetPropVal(number, value.Address()), DISP_E_MEMBERNOTFOUND);
-        TVar put = TVar::Int(7);
+        TValue put = TValue::Int(7);
         EXPECT_EQ(Extender->SetPropVal(number, put.Address()), DISP_E_MEMBERNOTFOUND);
         EXPECT_TRUE(IsInt(put.Get(), 7));
     }
@@ -49,8 +49,8 @@ TEST_F(ExtenderBadInput, TheInheritedFunctionsCannotBeCalled) {
         SCOPED_TRACE(number);
         long params = 0;
         ASSERT_EQ(Extender->GetNParams(number, &params), S_OK);
-        THostArray arguments(std::vector<TVar>(static_cast<std::size_t>(params)));
-        TVar result;
+        THostArray arguments(std::vector<TValue>(static_cast<std::size_t>(params)));
+        TValue result;
         Extender->AddRef();
         const ULONG references = Extender->Release();
         EXPECT_HRESULT_FAILED(Call(number, arguments, result));
@@ -75,7 +75,7 @@ TEST_F(ExtenderBadInput, ArraysThatAreNotOneDimensionOfVariantsAreRefused) {
         SAFEARRAY* given = array;
         for (const long method : {long{mGetVersion}, long{mClose}, long{mOpen}}) {
             SCOPED_TRACE(method);
-            TVar result = TVar::Int(5);
+            TValue result = TValue::Int(5);
             EXPECT_EQ(Extender->CallAsFunc(method, result.Address(), &given), E_INVALIDARG);
             EXPECT_EQ(Extender->CallAsProc(method, &given), E_INVALIDARG);
             EXPECT_EQ(given, array);
@@ -90,17 +90,17 @@ TEST_F(ExtenderBadInput, ArraysThatAreNotOneDimensionOfVariantsAreRefused) {
 }
 
 TEST_F(ExtenderBadInput, MoreElementsThanParametersAreRefusedBeforeTheCall) {
-    const auto settings = TValuesArray::Bench();
+    const auto settings = TSettingsArray::Bench();
     const std::wstring id = Open(settings.Get());
 
-    THostArray closeWithThree({TVar::Text(id), TVar::Bool(true), TVar()});
-    TVar result;
+    THostArray closeWithThree({TValue::Text(id), TValue::Bool(true), TValue()});
+    TValue result;
     EXPECT_EQ(Call(mClose, closeWithThree, result), DISP_E_BADPARAMCOUNT);
     EXPECT_TRUE(IsString(closeWithThree[0], id));
     EXPECT_EQ(closeWithThree[2].vt, VT_EMPTY);
     EXPECT_TRUE(closeWithThree.Intact());
 
-    THostArray versionWithOne({TVar()});
+    THostArray versionWithOne({TValue()});
     EXPECT_EQ(Call(mGetVersion, versionWithOne, result), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(versionWithOne[0].vt, VT_EMPTY);
     EXPECT_TRUE(versionWithOne.Intact());
@@ -111,9 +111,9 @@ TEST_F(ExtenderBadInput, MoreElementsThanParametersAreRefusedBeforeTheCall) {
 }
 
 TEST_F(ExtenderBadInput, MissingInputArgumentsFailTheCall) {
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     THostArray none;
-    TVar result;
+    TValue result;
     EXPECT_HRESULT_FAILED(Call(mClose, none, result));
     SAFEARRAY* null = nullptr;
     EXPECT_HRESULT_FAILED(Extender->CallAsFunc(mClose, result.Address(), &null));
@@ -124,21 +124,21 @@ TEST_F(ExtenderBadInput, MissingInputArgumentsFailTheCall) {
 }
 
 TEST_F(ExtenderBadInput, AnOutStringElementOfAnotherTypeIsATypeMismatch) {
-    const auto settings = TValuesArray::Bench();
-    THostArray open({TVar::Object(settings.Get()), TVar::Int(5)});
-    TVar result;
+    const auto settings = TSettingsArray::Bench();
+    THostArray open({TValue::Object(settings.Get()), TValue::Int(5)});
+    TValue result;
     EXPECT_EQ(Call(mOpen, open, result), DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(IsInt(open[1], 5));
     EXPECT_TRUE(open.Intact());
 
-    THostArray lastError({TVar::Bool(true)});
+    THostArray lastError({TValue::Bool(true)});
     EXPECT_EQ(Call(mGetLastError, lastError, result), DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(IsBool(lastError[0], true));
     EXPECT_TRUE(lastError.Intact());
 
     // A string by reference is not the string itself: the host's string stays as it was.
     TBstrArg referenced(L"host's own");
-    THostArray byReference({TVar::Object(settings.Get()), TVar()});
+    THostArray byReference({TValue::Object(settings.Get()), TValue()});
     byReference.At(1).vt = VT_BYREF | VT_BSTR;
     byReference.At(1).pbstrVal = referenced.Address();
     EXPECT_EQ(Call(mOpen, byReference, result), DISP_E_TYPEMISMATCH);
@@ -149,20 +149,20 @@ TEST_F(ExtenderBadInput, AnOutStringElementOfAnotherTypeIsATypeMismatch) {
 }
 
 TEST_F(ExtenderBadInput, ElementsTheRuntimeCannotConvertFailWithItsStatus) {
-    const auto settings = TValuesArray::Bench();
+    const auto settings = TSettingsArray::Bench();
     const std::wstring id = Open(settings.Get());
-    TVar result;
+    TValue result;
 
-    THostArray numberForSettings({TVar::Int(100), TVar()});
+    THostArray numberForSettings({TValue::Int(100), TValue()});
     EXPECT_EQ(Call(mOpen, numberForSettings, result), DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(IsInt(numberForSettings[0], 100));
     EXPECT_TRUE(numberForSettings.Intact());
 
-    THostArray objectForIdentifier({TVar::Object(settings.Get())});
+    THostArray objectForIdentifier({TValue::Object(settings.Get())});
     EXPECT_EQ(Call(mClose, objectForIdentifier, result), DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(objectForIdentifier.Intact());
 
-    THostArray textForFlag({TVar::Text(id), TVar::Text(L"not a flag")});
+    THostArray textForFlag({TValue::Text(id), TValue::Text(L"not a flag")});
     EXPECT_EQ(Call(mEventProcessed, textForFlag, result), DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(IsString(textForFlag[1], L"not a flag"));
     EXPECT_TRUE(textForFlag.Intact());
@@ -172,8 +172,8 @@ TEST_F(ExtenderBadInput, ElementsTheRuntimeCannotConvertFailWithItsStatus) {
 }
 
 TEST_F(ExtenderBadInput, NoSettingsObjectIsTheDriversOwnFailure) {
-    THostArray arguments({TVar::Object(nullptr), TVar()});
-    TVar result;
+    THostArray arguments({TValue::Object(nullptr), TValue()});
+    TValue result;
     EXPECT_EQ(Call(mOpen, arguments, result), S_OK);
     EXPECT_TRUE(IsBool(result.Get(), false));
     EXPECT_EQ(LastError().first, 2);
@@ -182,12 +182,12 @@ TEST_F(ExtenderBadInput, NoSettingsObjectIsTheDriversOwnFailure) {
 }
 
 TEST_F(ExtenderBadInput, ElementsByReferenceAreReadThroughTheReference) {
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     TBstrArg referenced(id);
-    THostArray arguments({TVar()});
+    THostArray arguments({TValue()});
     arguments.At(0).vt = VT_BYREF | VT_BSTR;
     arguments.At(0).pbstrVal = referenced.Address();
-    TVar result;
+    TValue result;
 
     EXPECT_EQ(Call(mClose, arguments, result), S_OK);
 
@@ -202,7 +202,7 @@ TEST_F(ExtenderBadInput, ElementsByReferenceAreReadThroughTheReference) {
 }
 
 TEST_F(ExtenderBadInput, ElementsThatReferToNothingAreRefused) {
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     VARIANT nullString;
     VariantInit(&nullString);
     nullString.vt = VT_BYREF | VT_BSTR;
@@ -218,15 +218,15 @@ TEST_F(ExtenderBadInput, ElementsThatReferToNothingAreRefused) {
 
     for (const VARIANT& nothing : {nullString, referenceToNull, nullObject}) {
         SCOPED_TRACE(Describe(nothing));
-        THostArray close({TVar()});
+        THostArray close({TValue()});
         close.At(0) = nothing;
-        TVar result;
+        TValue result;
         EXPECT_EQ(Call(mClose, close, result), E_INVALIDARG);
         EXPECT_EQ(Extender->CallAsProc(mClose, close.Put()), E_INVALIDARG);
         EXPECT_TRUE(close.Intact());
         close.At(0).vt = VT_EMPTY;
 
-        THostArray open({TVar(), TVar()});
+        THostArray open({TValue(), TValue()});
         open.At(0) = nothing;
         EXPECT_EQ(Call(mOpen, open, result), E_INVALIDARG);
         EXPECT_EQ(open[1].vt, VT_EMPTY);
@@ -238,11 +238,11 @@ TEST_F(ExtenderBadInput, ElementsThatReferToNothingAreRefused) {
 }
 
 TEST_F(ExtenderBadInput, ArraysThatDoNotStartAtZeroAreIndexedFromTheirLowerBound) {
-    const auto settings = TValuesArray::Bench();
+    const auto settings = TSettingsArray::Bench();
     for (const LONG lower : {1L, -3L, 1000L}) {
         SCOPED_TRACE(lower);
-        THostArray arguments({TVar::Object(settings.Get()), TVar()}, lower);
-        TVar result;
+        THostArray arguments({TValue::Object(settings.Get()), TValue()}, lower);
+        TValue result;
         EXPECT_EQ(Call(mOpen, arguments, result), S_OK);
         EXPECT_TRUE(IsBool(result.Get(), true));
         EXPECT_EQ(arguments[lower].vt, VT_DISPATCH);
@@ -250,7 +250,7 @@ TEST_F(ExtenderBadInput, ArraysThatDoNotStartAtZeroAreIndexedFromTheirLowerBound
         EXPECT_TRUE(arguments.Intact());
         EXPECT_TRUE(Close(std::wstring(arguments[lower + 1].bstrVal)));
 
-        THostArray lastError({TVar()}, lower);
+        THostArray lastError({TValue()}, lower);
         EXPECT_EQ(Call(mGetLastError, lastError, result), S_OK);
         EXPECT_TRUE(IsInt(result.Get(), 0));
         EXPECT_EQ(lastError[lower].vt, VT_BSTR);
@@ -260,7 +260,7 @@ TEST_F(ExtenderBadInput, ArraysThatDoNotStartAtZeroAreIndexedFromTheirLowerBound
 }
 
 TEST_F(ExtenderBadInput, IdentifiersAreComparedWholeWhateverTheirLengthOrNulls) {
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     std::wstring withNull = id;
     withNull[10] = L'\0';
     const std::wstring withTail = id + std::wstring(1, L'\0') + L"tail";
@@ -277,7 +277,7 @@ TEST_F(ExtenderBadInput, IdentifiersAreComparedWholeWhateverTheirLengthOrNulls) 
 TEST_F(ExtenderBadInput, NullPointersAreRefused) {
     THostArray none;
     SAFEARRAY* null = nullptr;
-    TVar result;
+    TValue result;
     TBstrArg name(L"Open");
     EXPECT_EQ(Extender->CallAsFunc(mGetVersion, nullptr, none.Put()), E_POINTER);
     EXPECT_EQ(Extender->CallAsFunc(mGetVersion, result.Address(), nullptr), E_POINTER);
@@ -314,4 +314,4 @@ TEST_F(ExtenderBadInput, NullPointersAreRefused) {
 }
 
 }  // namespace
-}  // namespace wedgecard::extender_test
+}  // namespace wedgecard::test

@@ -4,7 +4,7 @@
 
 #include "tests/windows/extender/ExtenderHost.h"
 
-namespace wedgecard::extender_test {
+namespace wedgecard::test {
 namespace {
 
 using ExtenderCalls = ExtenderTest;
@@ -14,9 +14,9 @@ constexpr const wchar_t* InvalidDeviceID = L"Неверный идентифик
 constexpr const wchar_t* EventNotSent = L"Событие не посылалось";
 
 TEST_F(ExtenderCalls, OpenHandsTheIdentifierBackInAnEmptySecondElement) {
-    const auto settings = TValuesArray::Bench();
-    THostArray arguments({TVar::Object(settings.Get()), TVar()});
-    TVar result;
+    const auto settings = TSettingsArray::Bench();
+    THostArray arguments({TValue::Object(settings.Get()), TValue()});
+    TValue result;
 
     EXPECT_EQ(Call(mOpen, arguments, result), S_OK);
 
@@ -33,12 +33,12 @@ TEST_F(ExtenderCalls, OpenWritesTheIdentifierOverAStringTheElementHeldWithoutLea
     TAllocationSpy spy;
     ASSERT_TRUE(spy.Registered());
     constexpr std::size_t Large = std::size_t{1} << 20;
-    const auto settings = TValuesArray::Bench();
+    const auto settings = TSettingsArray::Bench();
     const std::size_t before = spy.LiveBlocksOfAtLeast(Large * sizeof(wchar_t));
-    auto arguments = std::make_unique<THostArray>(
-        std::vector<TVar>{TVar::Object(settings.Get()), TVar::Text(std::wstring(Large, L'x'))});
+    auto arguments = std::make_unique<THostArray>(std::vector<TValue>{
+        TValue::Object(settings.Get()), TValue::Text(std::wstring(Large, L'x'))});
     ASSERT_EQ(spy.LiveBlocksOfAtLeast(Large * sizeof(wchar_t)), before + 1);
-    TVar result;
+    TValue result;
 
     EXPECT_EQ(Call(mOpen, *arguments, result), S_OK);
 
@@ -52,8 +52,8 @@ TEST_F(ExtenderCalls, OpenWritesTheIdentifierOverAStringTheElementHeldWithoutLea
 }
 
 TEST_F(ExtenderCalls, OpenAsAProcedureStillHandsTheIdentifierBack) {
-    const auto settings = TValuesArray::Bench();
-    THostArray arguments({TVar::Object(settings.Get()), TVar()});
+    const auto settings = TSettingsArray::Bench();
+    THostArray arguments({TValue::Object(settings.Get()), TValue()});
 
     EXPECT_EQ(Extender->CallAsProc(mOpen, arguments.Put()), S_OK);
 
@@ -63,7 +63,7 @@ TEST_F(ExtenderCalls, OpenAsAProcedureStillHandsTheIdentifierBack) {
 }
 
 TEST_F(ExtenderCalls, EveryOpenGivesANewIdentifier) {
-    const auto settings = TValuesArray::Bench();
+    const auto settings = TSettingsArray::Bench();
     const std::wstring first = Open(settings.Get());
     const std::wstring second = Open(settings.Get());
     EXPECT_NE(first, second);
@@ -76,8 +76,8 @@ TEST_F(ExtenderCalls, GetLastErrorReturnsTheCodeAndWritesTheText) {
     EXPECT_EQ(LastError(), std::make_pair(1L, std::wstring(InvalidDeviceID)));
 
     // Over a string the element already holds, and again: GetLastError clears nothing.
-    THostArray arguments({TVar::Text(L"old text")});
-    TVar result;
+    THostArray arguments({TValue::Text(L"old text")});
+    TValue result;
     EXPECT_EQ(Call(mGetLastError, arguments, result), S_OK);
     EXPECT_TRUE(IsInt(result.Get(), 1));
     EXPECT_TRUE(IsString(arguments[0], InvalidDeviceID));
@@ -88,9 +88,9 @@ TEST_F(ExtenderCalls, GetLastErrorReturnsTheCodeAndWritesTheText) {
 }
 
 TEST_F(ExtenderCalls, CloseAnswersAllBitsSetOnSuccessAndZeroOnFailure) {
-    const std::wstring id = Open(TValuesArray::Bench().Get());
-    THostArray arguments({TVar::Text(id)});
-    TVar result;
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
+    THostArray arguments({TValue::Text(id)});
+    TValue result;
 
     EXPECT_EQ(Call(mClose, arguments, result), S_OK);
     ASSERT_EQ(result.Get().vt, VT_BOOL);
@@ -107,13 +107,13 @@ TEST_F(ExtenderCalls, CloseAnswersAllBitsSetOnSuccessAndZeroOnFailure) {
 TEST_F(ExtenderCalls, EventProcessedTakesBooleanAndNumericFlags) {
     // Without a card, the failure to acknowledge is itself the event to acknowledge: a failed
     // EventProcessed queues an error event and sends it.
-    const auto host = TConnection::Create();
+    const auto host = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     const THostEvent driverError{L"0", L"ОшибкаВДрайвере", EventNotSent};
-    auto acknowledge = [&](const TVar& Flag) {
-        THostArray arguments({TVar::Text(id), Flag});
-        TVar result;
+    auto acknowledge = [&](const TValue& Flag) {
+        THostArray arguments({TValue::Text(id), Flag});
+        TValue result;
         EXPECT_EQ(Call(mEventProcessed, arguments, result), S_OK);
         EXPECT_TRUE(SameValue(arguments[1], Flag.Get()));
         EXPECT_TRUE(arguments.Intact());
@@ -121,32 +121,32 @@ TEST_F(ExtenderCalls, EventProcessedTakesBooleanAndNumericFlags) {
         return result.Get().boolVal;
     };
 
-    EXPECT_EQ(acknowledge(TVar::Bool(true)), VARIANT_FALSE);
+    EXPECT_EQ(acknowledge(TValue::Bool(true)), VARIANT_FALSE);
     EXPECT_EQ(LastError(), std::make_pair(3L, std::wstring(EventNotSent)));
     EXPECT_EQ(host->Events, std::vector<THostEvent>{driverError});
 
     // Zero: not processed, so the same event comes again.
-    EXPECT_EQ(acknowledge(TVar::Int(0)), VARIANT_TRUE);
+    EXPECT_EQ(acknowledge(TValue::Int(0)), VARIANT_TRUE);
     EXPECT_EQ(host->Events, (std::vector<THostEvent>{driverError, driverError}));
     // One: processed, and nothing more is queued.
-    EXPECT_EQ(acknowledge(TVar::Int(1)), VARIANT_TRUE);
+    EXPECT_EQ(acknowledge(TValue::Int(1)), VARIANT_TRUE);
     EXPECT_EQ(host->Events.size(), 2u);
-    EXPECT_EQ(acknowledge(TVar::Bool(false)), VARIANT_FALSE);
+    EXPECT_EQ(acknowledge(TValue::Bool(false)), VARIANT_FALSE);
     EXPECT_EQ(host->Events.size(), 3u);
-    EXPECT_EQ(acknowledge(TVar::Int(-5)), VARIANT_TRUE);
+    EXPECT_EQ(acknowledge(TValue::Int(-5)), VARIANT_TRUE);
     EXPECT_EQ(host->Events.size(), 3u);
     EXPECT_TRUE(Close(id));
 }
 
 TEST_F(ExtenderCalls, GetVersionNeedsNoArrayAtAll) {
     THostArray empty;
-    TVar result = TVar::Int(5);
+    TValue result = TValue::Int(5);
     EXPECT_EQ(Call(mGetVersion, empty, result), S_OK);
     EXPECT_TRUE(IsString(result.Get(), DriverVersion));
     EXPECT_TRUE(empty.Intact());
 
     SAFEARRAY* none = nullptr;
-    TVar fromNone;
+    TValue fromNone;
     EXPECT_EQ(Extender->CallAsFunc(mGetVersion, fromNone.Address(), &none), S_OK);
     EXPECT_TRUE(IsString(fromNone.Get(), DriverVersion));
     EXPECT_EQ(none, nullptr);
@@ -166,10 +166,10 @@ TEST_F(ExtenderCalls, TheRussianNamesLeadToTheSameCalls) {
     long number = -1;
     ASSERT_EQ(Extender->FindMethod(name.Get(), &number), S_OK);
     THostArray none;
-    TVar result;
+    TValue result;
     EXPECT_EQ(Call(number, none, result), S_OK);
     EXPECT_TRUE(IsString(result.Get(), DriverVersion));
 }
 
 }  // namespace
-}  // namespace wedgecard::extender_test
+}  // namespace wedgecard::test

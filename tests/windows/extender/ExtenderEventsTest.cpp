@@ -5,7 +5,7 @@
 
 #include "tests/windows/extender/ExtenderHost.h"
 
-namespace wedgecard::extender_test {
+namespace wedgecard::test {
 namespace {
 
 class ExtenderEvents : public ExtenderTest {
@@ -15,7 +15,7 @@ protected:
         if (HasFatalFailure()) {
             return;
         }
-        Window = std::make_unique<TFocusWindow>();
+        Window = std::make_unique<TTestWindow>();
         ASSERT_TRUE(Window->Activate()) << "the test window did not get the keyboard focus";
     }
     void TearDown() override {
@@ -27,16 +27,17 @@ protected:
     // has dealt with the card, so when the letter arrives any event has been delivered.
     void Swipe() {
         const std::size_t typed = Window->Chars().size();
-        ASSERT_TRUE(TypeBenchCard("z"));
+        TKeystrokes keys;
+        ASSERT_TRUE(keys.BenchCard().Type("z").Send());
         ASSERT_TRUE(PumpUntil([&] { return Window->Chars().size() > typed; }))
             << "nothing came back from the swipe";
         EXPECT_EQ(Window->Chars().substr(typed), L"z") << "keys of the card reached the window";
     }
 
     // EventProcessed through the extender with Flag as the host passes it; its result.
-    bool Acknowledge(const std::wstring& DeviceID, const TVar& Flag) {
-        THostArray arguments({TVar::Text(DeviceID), Flag});
-        TVar result;
+    bool Acknowledge(const std::wstring& DeviceID, const TValue& Flag) {
+        THostArray arguments({TValue::Text(DeviceID), Flag});
+        TValue result;
         EXPECT_EQ(Call(mEventProcessed, arguments, result), S_OK);
         EXPECT_EQ(result.Get().vt, VT_BOOL);
         EXPECT_TRUE(arguments.Intact());
@@ -47,20 +48,20 @@ protected:
         return {DeviceID, CardRead, BenchCardData};
     }
 
-    std::unique_ptr<TFocusWindow> Window;
+    std::unique_ptr<TTestWindow> Window;
 };
 
 TEST_F(ExtenderEvents, ACardReachesTheSinkHandedOverWithInit) {
-    const auto host = TConnection::Create();
+    const auto host = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
 
     Swipe();
 
     ASSERT_EQ(host->Events, std::vector<THostEvent>{Card(id)});
-    EXPECT_TRUE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Bool(true)));
     // Acknowledged, nothing is outstanding any more: the driver says so with an error event.
-    EXPECT_FALSE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_FALSE(Acknowledge(id, TValue::Bool(true)));
     EXPECT_EQ(LastError().first, 3);
     EXPECT_EQ(host->Events, (std::vector<THostEvent>{
                                 Card(id), {L"0", L"ОшибкаВДрайвере", L"Событие не посылалось"}}));
@@ -68,26 +69,26 @@ TEST_F(ExtenderEvents, ACardReachesTheSinkHandedOverWithInit) {
 }
 
 TEST_F(ExtenderEvents, NumericFlagsRepeatTheEventOnZeroAndReleaseItOnOne) {
-    const auto host = TConnection::Create();
+    const auto host = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     Swipe();
     ASSERT_EQ(host->Events.size(), 1u);
 
-    EXPECT_TRUE(Acknowledge(id, TVar::Int(0)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Int(0)));
     EXPECT_EQ(host->Events, (std::vector<THostEvent>{Card(id), Card(id)}));
 
-    EXPECT_TRUE(Acknowledge(id, TVar::Int(1)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Int(1)));
     EXPECT_EQ(host->Events.size(), 2u);
-    EXPECT_FALSE(Acknowledge(id, TVar::Int(1)));
+    EXPECT_FALSE(Acknowledge(id, TValue::Int(1)));
     EXPECT_TRUE(Close(id));
 }
 
 TEST_F(ExtenderEvents, AHostThatAcknowledgesInsideItsHandlerGetsTheNextCard) {
-    const auto host = TConnection::Create();
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const auto host = TEventSink::Create();
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
     host->OnEvent = [&](const THostEvent& Event) {
-        EXPECT_TRUE(Acknowledge(Event.Source, TVar::Bool(true)));
+        EXPECT_TRUE(Acknowledge(Event.Source, TValue::Bool(true)));
     };
     ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
 
@@ -100,108 +101,70 @@ TEST_F(ExtenderEvents, AHostThatAcknowledgesInsideItsHandlerGetsTheNextCard) {
 }
 
 TEST_F(ExtenderEvents, ASecondInitReplacesTheFirstSinkAndLetsItGo) {
-    const auto first = TConnection::Create();
-    const auto second = TConnection::Create();
+    const auto first = TEventSink::Create();
+    const auto second = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(first.Get()), S_OK);
     EXPECT_EQ(first->References(), 2u);
     ASSERT_EQ(InitDone->Init(second.Get()), S_OK);
     EXPECT_EQ(first->References(), 1u);
     EXPECT_EQ(second->References(), 2u);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
 
     Swipe();
 
     EXPECT_TRUE(first->Events.empty());
     EXPECT_EQ(second->Events, std::vector<THostEvent>{Card(id)});
-    EXPECT_TRUE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Bool(true)));
     EXPECT_TRUE(Close(id));
 }
 
 TEST_F(ExtenderEvents, AfterDoneCardsAreDroppedButStillAwaitTheirAcknowledgement) {
-    const auto host = TConnection::Create();
+    const auto host = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
     ASSERT_EQ(InitDone->Done(), S_OK);
     EXPECT_EQ(host->References(), 1u);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
 
     Swipe();
 
     EXPECT_TRUE(host->Events.empty());
     // The dropped card counts as sent: the next one waits for it to be acknowledged.
-    const auto again = TConnection::Create();
+    const auto again = TEventSink::Create();
     ASSERT_EQ(InitDone->Init(again.Get()), S_OK);
     Swipe();
     EXPECT_TRUE(again->Events.empty());
-    EXPECT_TRUE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Bool(true)));
     EXPECT_EQ(again->Events, std::vector<THostEvent>{Card(id)});
-    EXPECT_TRUE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Bool(true)));
     EXPECT_TRUE(Close(id));
 }
 
 TEST_F(ExtenderEvents, AConnectionWithoutAsyncEventIsAcceptedAndGetsNothing) {
-    const auto plain = TConnection::Create(false);
+    const auto plain = TEventSink::Create(false);
     EXPECT_EQ(InitDone->Init(plain.Get()), S_OK);
     EXPECT_EQ(plain->References(), 1u);
-    const std::wstring id = Open(TValuesArray::Bench().Get());
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
 
     Swipe();
 
     EXPECT_TRUE(plain->Events.empty());
-    EXPECT_TRUE(Acknowledge(id, TVar::Bool(true)));
+    EXPECT_TRUE(Acknowledge(id, TValue::Bool(true)));
     EXPECT_TRUE(Close(id));
     EXPECT_EQ(Version(), DriverVersion);
 }
 
 // DeviceTest runs its dialog modally; a thread timer plays the user who closes it.
-class ExtenderDeviceTest : public ExtenderTest {
-protected:
-    static BOOL CALLBACK FindDialog(HWND Window, LPARAM Found) {
-        wchar_t caption[64] = L"";
-        GetWindowTextW(Window, caption, 64);
-        if (IsWindowVisible(Window) && std::wstring(caption) == L"Тест устройства") {
-            *reinterpret_cast<HWND*>(Found) = Window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    static BOOL CALLBACK FindCloseButton(HWND Window, LPARAM Found) {
-        wchar_t caption[64] = L"";
-        GetWindowTextW(Window, caption, 64);
-        if (std::wstring(caption) == L"Закрыть") {
-            *reinterpret_cast<HWND*>(Found) = Window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    static void CALLBACK CloseDialog(HWND, UINT, UINT_PTR Timer, DWORD) {
-        // Only this thread's windows: other programs on the display may show theirs.
-        HWND dialog = nullptr;
-        EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&dialog));
-        HWND button = nullptr;
-        if (dialog != nullptr) {
-            EnumChildWindows(dialog, &FindCloseButton, reinterpret_cast<LPARAM>(&button));
-        }
-        if (button != nullptr) {
-            KillTimer(nullptr, Timer);
-            Closed = true;
-            SendMessageW(button, BM_CLICK, 0, 0);
-        }
-    }
-    static inline bool Closed = false;
-};
+using ExtenderDeviceTest = ExtenderTest;
 
 TEST_F(ExtenderDeviceTest, ShowsTheDialogUntilTheUserClosesItAndReportsNoError) {
-    const auto settings = TValuesArray::Bench();
-    THostArray arguments({TVar::Object(settings.Get()), TVar()});
-    TVar result;
-    Closed = false;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, &CloseDialog);
-    ASSERT_NE(timer, 0u);
-
-    EXPECT_EQ(Call(mDeviceTest, arguments, result), S_OK);
-
-    KillTimer(nullptr, timer);
-    EXPECT_TRUE(Closed) << "the dialog was not found";
+    const auto settings = TSettingsArray::Bench();
+    THostArray arguments({TValue::Object(settings.Get()), TValue()});
+    TValue result;
+    {
+        const TDialogCloser user;
+        EXPECT_EQ(Call(mDeviceTest, arguments, result), S_OK);
+        EXPECT_EQ(TDialogCloser::Closed(), 1) << "the dialog was not found";
+    }
     EXPECT_TRUE(IsBool(result.Get(), true));
     EXPECT_TRUE(IsString(arguments[1], L"Ошибок нет"));
     EXPECT_TRUE(arguments.Intact());
@@ -209,4 +172,4 @@ TEST_F(ExtenderDeviceTest, ShowsTheDialogUntilTheUserClosesItAndReportsNoError) 
 }
 
 }  // namespace
-}  // namespace wedgecard::extender_test
+}  // namespace wedgecard::test

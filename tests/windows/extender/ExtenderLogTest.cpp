@@ -4,11 +4,12 @@
 #include <memory>
 
 #include "tests/windows/extender/ExtenderHost.h"
+#include "tests/windows/support/PrivateDriver.h"
 
-namespace wedgecard::extender_test {
+namespace wedgecard::test {
 namespace {
 
-using TLine = TPrivateDriver::TLine;
+using TLine = TLogEntry;
 
 // The expected lines below are narrow literals: they compare with the file only as CP1251.
 static_assert(sizeof("Подключить") == 11, "narrow literals must be compiled to CP1251");
@@ -17,27 +18,24 @@ TLine Debug(const std::string& Text) {
     return {"DEBUG", "Tole1C", Text};
 }
 
+// A copy of the driver module of the test's own, so that its log holds this test's lines alone.
 class ExtenderLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        Extender = TPrivateDriver::Instance().Create();
-        ASSERT_TRUE(Extender);
-        FFrom = TPrivateDriver::Instance().LogSize();
+        ASSERT_HRESULT_SUCCEEDED(Apartment.Status());
+        ASSERT_TRUE(Module.Loaded());
+        Extender = ExtenderOf(Module.Create().Get());
     }
-    void TearDown() override {
-        Extender.Reset();
-        CoUninitialize();
-    }
+    void TearDown() override { Extender.Reset(); }
 
     // The extender's lines written since the test began.
     std::vector<TLine> Lines() const {
-        std::vector<TLine> lines = TPrivateDriver::Instance().LogLines(FFrom);
+        std::vector<TLine> lines = FLog.Entries();
         std::erase_if(lines, [](const TLine& Line) { return Line.Logger != "Tole1C"; });
         return lines;
     }
 
-    HRESULT Call(long Method, THostArray& Arguments, TVar& Result) {
+    HRESULT Call(long Method, THostArray& Arguments, TValue& Result) {
         return Extender->CallAsFunc(Method, Result.Address(), Arguments.Put());
     }
 
@@ -58,10 +56,12 @@ protected:
         return Lines.size();
     }
 
+    TComApartment Apartment;
+    TPrivateDriver Module{WindowsPath(WEDGECARD_DRIVER_DLL)};
     ComPtr<ILanguageExtender> Extender;
 
 private:
-    std::size_t FFrom = 0;
+    TLogTail FLog{Module.LogFileName()};
 };
 
 TEST_F(ExtenderLog, LookupsWriteTheirQuestionAndAnswer) {
@@ -97,12 +97,12 @@ TEST_F(ExtenderLog, LookupsWriteTheirQuestionAndAnswer) {
 }
 
 TEST_F(ExtenderLog, ACallWritesItsArgumentsTheInvocationAndItsOutcome) {
-    const auto settings = TValuesArray::Bench();
-    THostArray open({TVar::Object(settings.Get()), TVar()});
-    TVar result;
+    const auto settings = TSettingsArray::Bench();
+    THostArray open({TValue::Object(settings.Get()), TValue()});
+    TValue result;
     ASSERT_EQ(Call(mOpen, open, result), S_OK);
     const std::string id = open[1].vt == VT_BSTR ? Utf8(open[1].bstrVal) : "";
-    THostArray close({TVar::Text(std::wstring(id.begin(), id.end()))});
+    THostArray close({TValue::Text(std::wstring(id.begin(), id.end()))});
     ASSERT_EQ(Call(mClose, close, result), S_OK);
 
     const std::vector<TLine> lines = Lines();
@@ -124,8 +124,8 @@ TEST_F(ExtenderLog, ACallWritesItsArgumentsTheInvocationAndItsOutcome) {
 }
 
 TEST_F(ExtenderLog, AFailingInvocationIsWrittenAtErrorLevel) {
-    THostArray open({TVar::Int(100), TVar()});
-    TVar result;
+    THostArray open({TValue::Int(100), TValue()});
+    TValue result;
     ASSERT_EQ(Call(mOpen, open, result), DISP_E_TYPEMISMATCH);
 
     const std::vector<TLine> lines = Lines();
@@ -139,7 +139,7 @@ TEST_F(ExtenderLog, AFailingInvocationIsWrittenAtErrorLevel) {
 
 TEST_F(ExtenderLog, AnEmptyArrayLosesTheColonAndNoArrayLeavesAnEmptyLine) {
     THostArray empty;
-    TVar result;
+    TValue result;
     ASSERT_EQ(Call(mGetVersion, empty, result), S_OK);
     SAFEARRAY* none = nullptr;
     ASSERT_EQ(Extender->CallAsFunc(mGetVersion, result.Address(), &none), S_OK);
@@ -162,16 +162,16 @@ TEST_F(ExtenderLog, AnEmptyArrayLosesTheColonAndNoArrayLeavesAnEmptyLine) {
 }
 
 TEST_F(ExtenderLog, NumericFlagsReachTheDriverAsBooleans) {
-    const auto settings = TValuesArray::Bench();
-    THostArray open({TVar::Object(settings.Get()), TVar()});
-    TVar result;
+    const auto settings = TSettingsArray::Bench();
+    THostArray open({TValue::Object(settings.Get()), TValue()});
+    TValue result;
     ASSERT_EQ(Call(mOpen, open, result), S_OK);
     const std::string id = open[1].vt == VT_BSTR ? Utf8(open[1].bstrVal) : "";
     const std::wstring wideID(id.begin(), id.end());
 
-    THostArray one({TVar::Text(wideID), TVar::Int(1)});
+    THostArray one({TValue::Text(wideID), TValue::Int(1)});
     ASSERT_EQ(Call(mEventProcessed, one, result), S_OK);
-    THostArray zero({TVar::Text(wideID), TVar::Int(0)});
+    THostArray zero({TValue::Text(wideID), TValue::Int(0)});
     ASSERT_EQ(Call(mEventProcessed, zero, result), S_OK);
 
     const std::vector<TLine> lines = Lines();
@@ -182,4 +182,4 @@ TEST_F(ExtenderLog, NumericFlagsReachTheDriverAsBooleans) {
 }
 
 }  // namespace
-}  // namespace wedgecard::extender_test
+}  // namespace wedgecard::test

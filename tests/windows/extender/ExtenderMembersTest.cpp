@@ -4,7 +4,7 @@
 
 #include "tests/windows/extender/ExtenderHost.h"
 
-namespace wedgecard::extender_test {
+namespace wedgecard::test {
 namespace {
 
 class ExtenderMembers : public ExtenderTest {
@@ -147,7 +147,7 @@ TEST_F(ExtenderMembers, HasNoProperties) {
 
 TEST_F(ExtenderMembers, OffersNoDefaultValuesAndLeavesTheHostsVariantAlone) {
     for (const auto& [method, param] : {std::pair{9L, 0L}, {9L, 1L}, {12L, 5L}, {-1L, -1L}}) {
-        TVar value = TVar::Text(L"host's");
+        TValue value = TValue::Text(L"host's");
         EXPECT_EQ(Extender->GetParamDefValue(method, param, value.Address()), S_OK);
         EXPECT_TRUE(IsString(value.Get(), L"host's"));
     }
@@ -175,14 +175,14 @@ TEST_F(ExtenderMembers, RegistersUnderItsOwnNameAndFreesTheHostsString) {
 }
 
 TEST_F(ExtenderMembers, GetInfoWritesTheVersionIntoElementZeroOnly) {
-    THostArray info({TVar::Int(5), TVar::Text(L"keep"), TVar::Bool(true)});
+    THostArray info({TValue::Int(5), TValue::Text(L"keep"), TValue::Bool(true)});
     EXPECT_EQ(InitDone->GetInfo(info.Put()), S_OK);
     EXPECT_TRUE(IsString(info[0], L"1000"));
     EXPECT_TRUE(IsString(info[1], L"keep"));
     EXPECT_TRUE(IsBool(info[2], true));
     EXPECT_TRUE(info.Intact());
 
-    THostArray empty({TVar()});
+    THostArray empty({TValue()});
     EXPECT_EQ(InitDone->GetInfo(empty.Put()), S_OK);
     EXPECT_TRUE(IsString(empty[0], L"1000"));
     EXPECT_TRUE(empty.Intact());
@@ -193,7 +193,7 @@ TEST_F(ExtenderMembers, GetInfoReportsSuccessForArraysWithoutAnElementZero) {
     THostArray nothing;
     EXPECT_EQ(InitDone->GetInfo(nothing.Put()), S_OK);
     EXPECT_TRUE(nothing.Intact());
-    THostArray fromOne({TVar::Int(5)}, 1);
+    THostArray fromOne({TValue::Int(5)}, 1);
     EXPECT_EQ(InitDone->GetInfo(fromOne.Put()), S_OK);
     EXPECT_TRUE(IsInt(fromOne[1], 5));
     EXPECT_TRUE(fromOne.Intact());
@@ -204,4 +204,4 @@ TEST_F(ExtenderMembers, GetInfoReportsSuccessForArraysWithoutAnElementZero) {
 }
 
 }  // namespace
-}  // namespace wedgecard::extender_test
+}  // namespace wedgecard::test

@@ -2,7 +2,7 @@
 // with their Russian texts, the Russian names in its type library, the host connection.
 #include <gtest/gtest.h>
 
-#include "tests/windows/host/HostFixture.h"
+#include "tests/windows/support/HostFixture.h"
 
 namespace wedgecard::test {
 namespace {

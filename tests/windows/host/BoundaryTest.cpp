@@ -3,8 +3,8 @@
 // none may crash the host.
 #include <gtest/gtest.h>
 
-#include "tests/windows/host/HostFixture.h"
-#include "tests/windows/host/PrivateDriver.h"
+#include "tests/windows/support/HostFixture.h"
+#include "tests/windows/support/PrivateDriver.h"
 
 namespace wedgecard::test {
 namespace {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/windows/host/HostObjects.h"
-#include "tests/windows/host/UiThread.h"
+#include "tests/windows/support/ComHost.h"
+#include "tests/windows/support/UiThread.h"
 
 using namespace wedgecard::test;
 

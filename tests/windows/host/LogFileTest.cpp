@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/windows/host/PrivateDriver.h"
+#include "tests/windows/support/PrivateDriver.h"
 
 namespace wedgecard::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/windows/host/HostObjects.h"
+#include "tests/windows/support/ComHost.h"
 
 namespace wedgecard::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "tests/windows/host/HostObjects.h"
+#include "tests/windows/support/ComHost.h"
 
 namespace wedgecard::test {
 namespace {

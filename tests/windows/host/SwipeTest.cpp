@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/windows/host/HostFixture.h"
+#include "tests/windows/support/HostFixture.h"
 
 namespace wedgecard::test {
 namespace {

@@ -1,15 +1,16 @@
 #pragma once
 
 // A host on the test's thread that created the driver by its ProgID and connected its event
-// sink; the typing host also has a window with the keyboard focus.
+// sink; the typing host also has a window with the keyboard focus. Programs that use the private
+// copy define WEDGECARD_DRIVER_DLL, the module's path.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "tests/windows/host/HostObjects.h"
-#include "tests/windows/host/PrivateDriver.h"
-#include "tests/windows/host/UiThread.h"
+#include "tests/windows/support/ComHost.h"
+#include "tests/windows/support/PrivateDriver.h"
+#include "tests/windows/support/UiThread.h"
 
 namespace wedgecard::test {
 

@@ -1,4 +1,4 @@
-#include "tests/windows/host/UiThread.h"
+#include "tests/windows/support/UiThread.h"
 
 #include <stdexcept>
 
@@ -106,6 +106,10 @@ bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Time
     }
 }
 
+void PumpFor(std::chrono::milliseconds Duration) {
+    PumpUntil([] { return false; }, Duration);
+}
+
 TTestWindow::TTestWindow() {
     RegisterWindowClass(&WindowProc);
     FHandle = CreateWindowExW(0, WindowClass, L"Wedgecard test", WS_OVERLAPPEDWINDOW, 40, 40, 320,
@@ -162,6 +166,56 @@ LRESULT CALLBACK TTestWindow::WindowProc(HWND Window, UINT Message, WPARAM WPara
         return 0;
     }
     return DefWindowProcW(Window, Message, WParam, LParam);
+}
+
+namespace {
+
+BOOL CALLBACK FindDeviceTestDialog(HWND Window, LPARAM Found) {
+    wchar_t caption[64] = L"";
+    GetWindowTextW(Window, caption, 64);
+    if (IsWindowVisible(Window) && std::wstring(caption) == L"Тест устройства") {
+        *reinterpret_cast<HWND*>(Found) = Window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindCloseButton(HWND Window, LPARAM Found) {
+    wchar_t caption[64] = L"";
+    GetWindowTextW(Window, caption, 64);
+    if (std::wstring(caption) == L"Закрыть") {
+        *reinterpret_cast<HWND*>(Found) = Window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+TDialogCloser::TDialogCloser() : FTimer(SetTimer(nullptr, 0, 20, &Tick)) {
+    FClosed = 0;
+    if (FTimer == 0) {
+        throw std::runtime_error("SetTimer failed");
+    }
+}
+
+TDialogCloser::~TDialogCloser() {
+    KillTimer(nullptr, FTimer);
+}
+
+void CALLBACK TDialogCloser::Tick(HWND, UINT, UINT_PTR, DWORD) {
+    // Only this thread's windows: other programs on the display may show theirs.
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindDeviceTestDialog,
+                      reinterpret_cast<LPARAM>(&dialog));
+    HWND button = nullptr;
+    if (dialog != nullptr) {
+        EnumChildWindows(dialog, &FindCloseButton, reinterpret_cast<LPARAM>(&button));
+    }
+    if (button != nullptr) {
+        ++FClosed;
+        SendMessageW(button, BM_CLICK, 0, 0);
+    }
 }
 
 TKeystrokes& TKeystrokes::Down(WORD Key) {

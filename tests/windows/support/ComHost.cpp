@@ -1,15 +1,14 @@
-#include "tests/windows/host/HostObjects.h"
+#include "tests/windows/support/ComHost.h"
 
 #include <cstdio>
-#include <ostream>
 #include <stdexcept>
 
 namespace wedgecard::test {
 
 namespace {
 
-// Every call the host makes is expected to succeed at the COM level; a failing status is the
-// test's failure, raised so that the benchmark can share these helpers.
+// Every call the host makes through these helpers is expected to succeed at the COM level; a
+// failing status is raised, so that the benchmark can share them with the tests.
 void Check(HRESULT Status, const char* Call) {
     if (FAILED(Status)) {
         char text[96];
@@ -18,6 +17,8 @@ void Check(HRESULT Status, const char* Call) {
         throw std::runtime_error(text);
     }
 }
+
+constexpr DISPID GetMember = 1;
 
 }  // namespace
 
@@ -74,7 +75,17 @@ TValue::~TValue() {
     VariantClear(&FValue);
 }
 
-TValue TValue::Null() {
+TValue TValue::Object(IDispatch* Value) noexcept {
+    TValue value;
+    value.FValue.vt = VT_DISPATCH;
+    value.FValue.pdispVal = Value;
+    if (Value != nullptr) {
+        Value->AddRef();
+    }
+    return value;
+}
+
+TValue TValue::Null() noexcept {
     TValue value;
     value.FValue.vt = VT_NULL;
     return value;
@@ -87,9 +98,9 @@ TValue TValue::Adopt(VARIANT& Value) noexcept {
     return value;
 }
 
-void PrintTo(const THostEvent& Event, std::ostream* Stream) {
-    *Stream << "{Source \"" << Utf8(Event.Source) << "\", Message \"" << Utf8(Event.Message)
-            << "\", Data \"" << Utf8(Event.Data) << "\"}";
+VARIANT* TValue::Put() noexcept {
+    VariantClear(&FValue);
+    return &FValue;
 }
 
 std::string Utf8(const std::wstring& Text) {
@@ -104,9 +115,32 @@ std::string Utf8(const std::wstring& Text) {
     return result;
 }
 
-ComPtr<TEventSink> TEventSink::Create() {
-    // Made with no reference; the smart pointer takes the first.
-    return ComPtr<TEventSink>(new TEventSink());
+std::wstring WideOf(BSTR Text) {
+    return Text == nullptr ? std::wstring() : std::wstring(Text, SysStringLen(Text));
+}
+
+std::wstring TakeString(BSTR& Text) {
+    std::wstring result = WideOf(Text);
+    SysFreeString(Text);
+    Text = nullptr;
+    return result;
+}
+
+TBstrArg::TBstrArg(const std::wstring& Text)
+    : FValue(SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()))) {}
+
+TBstrArg::~TBstrArg() {
+    SysFreeString(FValue);
+}
+
+void PrintTo(const THostEvent& Event, std::ostream* Stream) {
+    *Stream << "{Source \"" << Utf8(Event.Source) << "\", Message \"" << Utf8(Event.Message)
+            << "\", Data \"" << Utf8(Event.Data) << "\"}";
+}
+
+ComPtr<TEventSink> TEventSink::Create(bool AsyncEvent) {
+    // Made with no reference; the smart pointer takes the first (Attach would add one more).
+    return ComPtr<TEventSink>(new TEventSink(AsyncEvent));
 }
 
 HRESULT TEventSink::QueryInterface(REFIID Interface, void** Object) {
@@ -115,7 +149,7 @@ HRESULT TEventSink::QueryInterface(REFIID Interface, void** Object) {
     }
     if (Interface == IID_IUnknown || Interface == IID_IDispatch) {
         *Object = static_cast<IDispatch*>(this);
-    } else if (Interface == IID_IAsyncEvent) {
+    } else if (Interface == IID_IAsyncEvent && FAsyncEvent) {
         *Object = static_cast<IAsyncEvent*>(this);
     } else {
         *Object = nullptr;
@@ -148,7 +182,10 @@ HRESULT TEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** Info) {
     return E_NOTIMPL;
 }
 
-HRESULT TEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+HRESULT TEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT Count, LCID, DISPID* IDs) {
+    for (UINT i = 0; IDs != nullptr && i < Count; ++i) {
+        IDs[i] = DISPID_UNKNOWN;
+    }
     return DISP_E_UNKNOWNNAME;
 }
 
@@ -169,14 +206,11 @@ HRESULT TEventSink::GetEventBufferDepth(long* Depth) {
 }
 
 HRESULT TEventSink::ExternalEvent(BSTR Source, BSTR Message, BSTR Data) {
-    auto text = [](BSTR Value) {
-        return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
-    };
     // The handler may let go of the last reference to the driver, which holds this sink.
     const ComPtr<TEventSink> self(this);
-    const THostEvent event{text(Source), text(Message), text(Data)};
+    const THostEvent event{WideOf(Source), WideOf(Message), WideOf(Data)};
     Events.push_back(event);
-    const HRESULT answer = Answer;
+    const HRESULT answer = OnAnswer ? OnAnswer(event) : Answer;
     if (OnEvent) {
         // A copy: a handler that acknowledges receives the next event, nested, into Events.
         OnEvent(event);
@@ -233,32 +267,24 @@ HRESULT TSettingsArray::GetTypeInfo(UINT, LCID, ITypeInfo** Info) {
     return E_NOTIMPL;
 }
 
-namespace {
-constexpr DISPID GetMember = 1;
-}
-
 HRESULT TSettingsArray::GetIDsOfNames(REFIID, LPOLESTR* Names, UINT Count, LCID, DISPID* IDs) {
     if (Names == nullptr || IDs == nullptr || Count == 0) {
         return E_INVALIDARG;
     }
-    HRESULT status = S_OK;
     for (UINT i = 0; i < Count; ++i) {
         IDs[i] = DISPID_UNKNOWN;
     }
-    if (lstrcmpiW(Names[0], L"Get") == 0) {
-        IDs[0] = GetMember;
-    } else {
-        status = DISP_E_UNKNOWNNAME;
+    if (Names[0] == nullptr || lstrcmpiW(Names[0], L"Get") != 0) {
+        return DISP_E_UNKNOWNNAME;
     }
-    return Count > 1 ? DISP_E_UNKNOWNNAME : status;
+    IDs[0] = GetMember;
+    return Count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
 }
 
 HRESULT TSettingsArray::Invoke(DISPID Member, REFIID, LCID, WORD Flags, DISPPARAMS* Arguments,
                                VARIANT* Result, EXCEPINFO* Exception, UINT* ArgumentError) {
-    if (Member != GetMember) {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    if ((Flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) {
+    // No default member: a settings array does not turn into a text.
+    if (Member != GetMember || (Flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) {
         return DISP_E_MEMBERNOTFOUND;
     }
     if (Arguments == nullptr || Arguments->cArgs != 1 || Arguments->cNamedArgs != 0) {
@@ -279,9 +305,13 @@ HRESULT TSettingsArray::Invoke(DISPID Member, REFIID, LCID, WORD Flags, DISPPARA
     if (OnGet) {
         return OnGet(index.lVal, Result, Exception);
     }
+    if (const auto failure = FailingReads.find(index.lVal); failure != FailingReads.end()) {
+        return RaiseException(Exception, failure->second);
+    }
     if (index.lVal < 0 || static_cast<std::size_t>(index.lVal) >= Values.size()) {
         return DISP_E_BADINDEX;
     }
+    VariantInit(Result);
     return VariantCopy(Result,
                        const_cast<VARIANT*>(&Values[static_cast<std::size_t>(index.lVal)].Get()));
 }
@@ -326,14 +356,21 @@ ComPtr<ILumMSRKBD1C> CreateDriver() {
 TDriverModule::TDriverModule(const std::wstring& Path) : FModule(LoadLibraryW(Path.c_str())) {}
 
 TDriverModule::~TDriverModule() {
-    if (FModule == nullptr) {
-        return;
+    Unload();
+}
+
+bool TDriverModule::Unload() {
+    if (FModule != nullptr && CanUnloadNow() == S_OK) {
+        FreeLibrary(FModule);
+        FModule = nullptr;
     }
+    return FModule == nullptr;
+}
+
+HRESULT TDriverModule::CanUnloadNow() const {
     using TCanUnload = HRESULT(STDAPICALLTYPE*)();
     const auto canUnload = reinterpret_cast<TCanUnload>(ExportOf(FModule, "DllCanUnloadNow"));
-    if (canUnload != nullptr && canUnload() == S_OK) {
-        FreeLibrary(FModule);
-    }
+    return canUnload != nullptr ? canUnload() : E_NOTIMPL;
 }
 
 ComPtr<ILumMSRKBD1C> TDriverModule::Create() {
@@ -364,18 +401,12 @@ ComPtr<IInitDone> InitDoneOf(ILumMSRKBD1C* Driver) {
     return initDone;
 }
 
-std::wstring TakeString(BSTR& Text) {
-    std::wstring result = Text == nullptr ? std::wstring() : std::wstring(Text, SysStringLen(Text));
-    SysFreeString(Text);
-    Text = nullptr;
-    return result;
-}
-
-TBstrArg::TBstrArg(const std::wstring& Text)
-    : FValue(SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()))) {}
-
-TBstrArg::~TBstrArg() {
-    SysFreeString(FValue);
+ComPtr<ILanguageExtender> ExtenderOf(ILumMSRKBD1C* Driver) {
+    ComPtr<ILanguageExtender> extender;
+    Check(Driver->QueryInterface(IID_ILanguageExtender,
+                                 reinterpret_cast<void**>(extender.GetAddressOf())),
+          "QueryInterface(ILanguageExtender)");
+    return extender;
 }
 
 TLastError LastErrorOf(ILumMSRKBD1C* Driver) {
@@ -407,6 +438,12 @@ bool Acknowledge(ILumMSRKBD1C* Driver, const std::wstring& DeviceID, bool Proces
     return result != VARIANT_FALSE;
 }
 
+std::wstring VersionOf(ILumMSRKBD1C* Driver) {
+    BSTR version = nullptr;
+    Check(Driver->GetVersion(&version), "GetVersion");
+    return TakeString(version);
+}
+
 HRESULT InvokeMethod(IDispatch* Object, DISPID Member, std::vector<VARIANT> Arguments,
                      VARIANT* Result) {
     // The runtime hands arguments over last first.
@@ -420,12 +457,6 @@ HRESULT InvokeMethod(IDispatch* Object, DISPID Member, std::vector<VARIANT> Argu
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
     return status;
-}
-
-std::wstring VersionOf(ILumMSRKBD1C* Driver) {
-    BSTR version = nullptr;
-    Check(Driver->GetVersion(&version), "GetVersion");
-    return TakeString(version);
 }
 
 }  // namespace wedgecard::test

@@ -1,4 +1,4 @@
-#include "tests/windows/host/PrivateDriver.h"
+#include "tests/windows/support/PrivateDriver.h"
 
 #include <windows.h>
 
@@ -28,15 +28,18 @@ HANDLE OpenShared(const std::string& FileName) {
 }  // namespace
 
 TPrivateDriver::TPrivateDriver(const std::wstring& Module) {
-    const std::wstring copy = Widen(FFolder.File("Wedgecard.dll"));
-    if (!CopyFileW(Module.c_str(), copy.c_str(), TRUE)) {
+    if (!CopyFileW(Module.c_str(), ModulePath().c_str(), TRUE)) {
         throw std::runtime_error("the driver module could not be copied");
     }
-    FModule = std::make_unique<TDriverModule>(copy);
+    FModule = std::make_unique<TDriverModule>(ModulePath());
 }
 
 TPrivateDriver::~TPrivateDriver() {
     FModule.reset();
+}
+
+std::wstring TPrivateDriver::ModulePath() const {
+    return Widen(FFolder.File("Wedgecard.dll"));
 }
 
 bool ParseLogLine(const std::string& Line, TLogLine& Parsed) {
@@ -48,6 +51,11 @@ bool ParseLogLine(const std::string& Line, TLogLine& Parsed) {
     }
     Parsed = {match[1].str(), match[2].str(), match[3].str()};
     return true;
+}
+
+void PrintTo(const TLogEntry& Entry, std::ostream* Stream) {
+    *Stream << "[" << Entry.Level << "] " << AnsiToUtf8(Entry.Logger) << " "
+            << AnsiToUtf8(Entry.Text);
 }
 
 TLogTail::TLogTail(std::string FileName)
@@ -93,12 +101,37 @@ std::vector<std::string> TLogTail::Messages() const {
     return messages;
 }
 
+std::vector<TLogEntry> TLogTail::Entries() const {
+    std::vector<TLogEntry> entries;
+    for (const std::string& message : Messages()) {
+        // "[LEVEL] Logger text"
+        TLogEntry entry;
+        const std::size_t levelEnd = message.find("] ");
+        if (message.empty() || message[0] != '[' || levelEnd == std::string::npos) {
+            entry.Text = message;
+            entries.push_back(std::move(entry));
+            continue;
+        }
+        entry.Level = message.substr(1, levelEnd - 1);
+        const std::string rest = message.substr(levelEnd + 2);
+        const std::size_t blank = rest.find(' ');
+        entry.Logger = rest.substr(0, blank);
+        entry.Text = blank == std::string::npos ? "" : rest.substr(blank + 1);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 std::uint64_t FileSize(const std::string& FileName) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(FileName.c_str(), GetFileExInfoStandard, &data)) {
         return 0;
     }
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string AnsiToUtf8(const std::string& Text) {
+    return Utf8(Widen(Text));
 }
 
 }  // namespace wedgecard::test

@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "tests/support/TempFolder.h"
-#include "tests/windows/host/HostObjects.h"
+#include "tests/windows/support/ComHost.h"
 
 namespace wedgecard::test {
 
@@ -26,7 +27,10 @@ public:
 
     [[nodiscard]] bool Loaded() const noexcept { return FModule && FModule->Loaded(); }
     [[nodiscard]] ComPtr<ILumMSRKBD1C> Create() { return FModule->Create(); }
+    [[nodiscard]] TDriverModule& Module() noexcept { return *FModule; }
     [[nodiscard]] const std::string& Folder() const noexcept { return FFolder.Path(); }
+    // The copy's path, for another process to load the same file.
+    [[nodiscard]] std::wstring ModulePath() const;
     [[nodiscard]] std::string LogFileName() const { return FFolder.File("Wedgecard.log"); }
 
 private:
@@ -44,6 +48,15 @@ struct TLogLine {
 // Splits a line of the form "[time stamp] [thread] message"; false when it has another form.
 bool ParseLogLine(const std::string& Line, TLogLine& Parsed);
 
+// The message of a line split once more, in CP1251 as written.
+struct TLogEntry {
+    std::string Level;   // "DEBUG" or "ERROR"
+    std::string Logger;  // the logger's name
+    std::string Text;    // what follows the logger's name and one blank
+    bool operator==(const TLogEntry&) const = default;
+};
+void PrintTo(const TLogEntry& Entry, std::ostream* Stream);
+
 // The lines appended to a log file from the moment this object is made.
 class TLogTail {
 public:
@@ -55,6 +68,8 @@ public:
     [[nodiscard]] std::vector<std::string> Lines() const;
     // The message part of each of those lines.
     [[nodiscard]] std::vector<std::string> Messages() const;
+    // Each of those messages split into level, logger and text.
+    [[nodiscard]] std::vector<TLogEntry> Entries() const;
 
 private:
     std::string FFileName;
@@ -63,5 +78,8 @@ private:
 
 // The size of a file; 0 when there is none.
 [[nodiscard]] std::uint64_t FileSize(const std::string& FileName);
+
+// Text in the ANSI code page (the driver's log) as UTF-8 for a person to read.
+[[nodiscard]] std::string AnsiToUtf8(const std::string& Text);
 
 }  // namespace wedgecard::test

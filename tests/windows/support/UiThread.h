@@ -16,7 +16,9 @@ using namespace std::chrono_literals;
 
 // Runs the calling thread's messages through TranslateMessage and DispatchMessage, as a host's
 // loop does, until Done answers true or Timeout has passed. Returns Done's last answer.
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 5s);
+bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout = 10s);
+// The same for a while, whatever comes.
+void PumpFor(std::chrono::milliseconds Duration);
 
 // A top-level window that takes the keyboard focus and records every WM_CHAR.
 class TTestWindow {
@@ -34,13 +36,32 @@ public:
     // The characters received so far.
     [[nodiscard]] const std::wstring& Chars() const noexcept { return FChars; }
     // Pumps until the characters received end with Tail.
-    bool WaitForChars(const std::wstring& Tail, std::chrono::milliseconds Timeout = 5s);
+    bool WaitForChars(const std::wstring& Tail, std::chrono::milliseconds Timeout = 10s);
 
 private:
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
 
     HWND FHandle = nullptr;
     std::wstring FChars;
+};
+
+// The user who closes the driver's device test dialog as soon as it shows: a thread timer that
+// clicks its Close button, for as long as the object lives. The dialog runs modally inside a call
+// of this thread, whose message loop runs the timer.
+class TDialogCloser {
+public:
+    TDialogCloser();
+    TDialogCloser(const TDialogCloser&) = delete;
+    TDialogCloser& operator=(const TDialogCloser&) = delete;
+    ~TDialogCloser();
+
+    // How many dialogs were closed so far.
+    [[nodiscard]] static int Closed() noexcept { return FClosed; }
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+    static inline int FClosed = 0;
+    UINT_PTR FTimer = 0;
 };
 
 // Keystrokes collected and then typed in one go through SendInput, as a reader types a card.

@@ -1,8 +1,9 @@
 #pragma once
 
-// The host's side of the driver's COM boundary, as a test plays it: an apartment, the event
-// sink the host hands to IInitDone::Init, the settings array Open reads late bound, and the
-// ways a host gets hold of the driver.
+// The host's side of the driver's COM boundary, as the tests play it: an apartment, values and
+// strings, the connection object the host hands to IInitDone::Init (which answers for
+// IAsyncEvent), the settings array Open reads late bound, and the ways a host gets hold of the
+// driver and calls it.
 
 #include <windows.h>
 
@@ -11,6 +12,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,15 +51,49 @@ public:
     TValue& operator=(const TValue& Other);
     ~TValue();
 
+    [[nodiscard]] static TValue Int(std::int32_t Value) noexcept { return TValue(Value); }
+    [[nodiscard]] static TValue Bool(bool Value) noexcept { return TValue(Value); }
+    [[nodiscard]] static TValue Text(const std::wstring& Value) { return TValue(Value); }
+    // Holds a reference of its own on Value, which may be null.
+    [[nodiscard]] static TValue Object(IDispatch* Value) noexcept;
     // A VT_NULL value.
-    [[nodiscard]] static TValue Null();
+    [[nodiscard]] static TValue Null() noexcept;
     // Takes over Value, which is left empty.
     [[nodiscard]] static TValue Adopt(VARIANT& Value) noexcept;
 
     [[nodiscard]] const VARIANT& Get() const noexcept { return FValue; }
+    // Cleared, for a callee to fill.
+    VARIANT* Put() noexcept;
+    // Left as it is, for a callee that clears it itself.
+    VARIANT* Address() noexcept { return &FValue; }
 
 private:
     VARIANT FValue;
+};
+
+// UTF-8 for failure messages a person reads.
+[[nodiscard]] std::string Utf8(const std::wstring& Text);
+// A BSTR's text, embedded nulls included; empty for a null BSTR.
+[[nodiscard]] std::wstring WideOf(BSTR Text);
+// The wide string a call left in a BSTR, which it frees.
+[[nodiscard]] std::wstring TakeString(BSTR& Text);
+
+// A BSTR owned by the test for the length of a call; Address hands it to a callee that may
+// replace it.
+class TBstrArg {
+public:
+    explicit TBstrArg(const std::wstring& Text);
+    TBstrArg(const TBstrArg&) = delete;
+    TBstrArg& operator=(const TBstrArg&) = delete;
+    ~TBstrArg();
+
+    [[nodiscard]] BSTR Get() const noexcept { return FValue; }
+    operator BSTR() const noexcept { return FValue; }  // NOLINT: passed straight to calls
+    BSTR* Address() noexcept { return &FValue; }
+    [[nodiscard]] std::wstring Text() const { return WideOf(FValue); }
+
+private:
+    BSTR FValue;
 };
 
 struct THostEvent {
@@ -69,19 +106,19 @@ struct THostEvent {
 // Lets gtest show an event readably when an assertion fails.
 void PrintTo(const THostEvent& Event, std::ostream* Stream);
 
-// UTF-8 for failure messages a person reads.
-[[nodiscard]] std::string Utf8(const std::wstring& Text);
-
-// The host's event sink: what the host's connection object answers for IAsyncEvent. Records each
-// event, then runs OnEvent (a host handler that may call the driver back, or let go of it).
+// The host's connection object. With IAsyncEvent (the default) it is the event sink: it
+// records every event it is offered, decides its answer, then runs OnEvent (a host handler that
+// may call the driver back, or let go of it). Without, it is a plain automation object.
 class TEventSink final : public IDispatch, public IAsyncEvent {
 public:
-    [[nodiscard]] static ComPtr<TEventSink> Create();
+    [[nodiscard]] static ComPtr<TEventSink> Create(bool AsyncEvent = true);
 
+    // Every event offered, refused ones included, in the order of the calls.
     std::vector<THostEvent> Events;
     std::function<void(const THostEvent&)> OnEvent;
-    // What ExternalEvent answers; the event is recorded all the same.
+    // What ExternalEvent answers, unless OnAnswer decides per event.
     HRESULT Answer = S_OK;
+    std::function<HRESULT(const THostEvent&)> OnAnswer;
 
     // References held on the sink, the caller's included.
     [[nodiscard]] ULONG References() const noexcept { return FReferences; }
@@ -105,13 +142,16 @@ public:
     HRESULT STDMETHODCALLTYPE CleanBuffer() override;
 
 private:
-    TEventSink() = default;
+    explicit TEventSink(bool AsyncEvent) : FAsyncEvent(AsyncEvent) {}
     ~TEventSink() = default;
+    bool FAsyncEvent;
+    // The first reference is the one the ComPtr of Create takes.
     ULONG FReferences = 0;
 };
 
 // A host's settings array: an automation object with the method Get(Index), answered from
-// Values (DISP_E_BADINDEX past the end) unless OnGet answers instead.
+// Values (DISP_E_BADINDEX past the end), by a raised error for the indexes in FailingReads, or
+// by OnGet when it is set.
 class TSettingsArray final : public IDispatch {
 public:
     using TGetHandler =
@@ -123,6 +163,8 @@ public:
                                                       bool LogEnabled = true);
 
     std::vector<TValue> Values;
+    // Reads of these indexes fail with the description given, as the host's array raises.
+    std::map<std::int32_t, std::wstring> FailingReads;
     TGetHandler OnGet;
     // The indexes asked for, in order.
     std::vector<std::int32_t> Reads;
@@ -159,6 +201,10 @@ HRESULT RaiseException(EXCEPINFO* Exception, const std::wstring& Description);
 // The driver as a host creates it: by its ProgID, through the registration.
 [[nodiscard]] ComPtr<ILumMSRKBD1C> CreateDriver();
 
+// An exported function of a module, null when there is none; cast it to its real type.
+using TGenericFunction = void (*)();
+[[nodiscard]] TGenericFunction ExportOf(HMODULE Module, const char* Name);
+
 // The driver module loaded from a file of one's choice, without the registry: a copy in a
 // folder of its own keeps its own log file.
 class TDriverModule {
@@ -170,36 +216,23 @@ public:
     ~TDriverModule();
 
     [[nodiscard]] bool Loaded() const noexcept { return FModule != nullptr; }
+    [[nodiscard]] HMODULE Handle() const noexcept { return FModule; }
     [[nodiscard]] ComPtr<ILumMSRKBD1C> Create();
+    // What the module's DllCanUnloadNow answers.
+    [[nodiscard]] HRESULT CanUnloadNow() const;
+    // Unloads the module now if it agrees; true when it is gone.
+    bool Unload();
 
 private:
     HMODULE FModule = nullptr;
 };
 
-// An exported function of a module, null when there is none; cast it to its real type.
-using TGenericFunction = void (*)();
-[[nodiscard]] TGenericFunction ExportOf(HMODULE Module, const char* Name);
-
-// The Init/Done face of a driver object.
+// The Init/Done and language extender faces of a driver object.
 [[nodiscard]] ComPtr<IInitDone> InitDoneOf(ILumMSRKBD1C* Driver);
+[[nodiscard]] ComPtr<ILanguageExtender> ExtenderOf(ILumMSRKBD1C* Driver);
 
-// The wide string a call left in a BSTR, which it frees.
-[[nodiscard]] std::wstring TakeString(BSTR& Text);
-
-// A BSTR owned for the length of a call.
-class TBstrArg {
-public:
-    explicit TBstrArg(const std::wstring& Text);
-    TBstrArg(const TBstrArg&) = delete;
-    TBstrArg& operator=(const TBstrArg&) = delete;
-    ~TBstrArg();
-    operator BSTR() const noexcept { return FValue; }  // NOLINT: passed straight to calls
-
-private:
-    BSTR FValue;
-};
-
-// Early-bound calls as a host makes them; each fails the running test when the call fails.
+// Early-bound calls as a host makes them; each raises std::runtime_error when the call fails
+// at the COM level (a test fails, the benchmark stops).
 struct TLastError {
     std::int32_t Code = -1;
     std::wstring Text;
@@ -225,9 +258,21 @@ inline constexpr DISPID EventProcessed = 206;
 inline constexpr DISPID DeviceTest = 207;
 }  // namespace member
 
+// The driver's methods by number in the language extender's table (after the seven inherited
+// functions of IUnknown and IDispatch).
+enum TMethod : long {
+    mGetVersion = 7,
+    mGetLastError = 8,
+    mOpen = 9,
+    mClose = 10,
+    mEventProcessed = 11,
+    mDeviceTest = 12,
+};
+
 // Texts the driver sends, as the host receives them.
 inline constexpr const wchar_t* CardRead = L"ЧтениеКодаМагнитнойКарты";
 inline constexpr const wchar_t* DriverError = L"ОшибкаВДрайвере";
 inline constexpr const wchar_t* BenchCardData = L"@1;12345=67890?@2Track2@3Track3";
+inline constexpr const wchar_t* DriverVersion = L"1.0.0.8";
 
 }  // namespace wedgecard::test
