@@ -124,7 +124,16 @@ TEST_F(KeySelection, OkAppendsTheCodeOfTheChosenLineToTheField) {
 TEST_F(KeySelection, CancelLeavesTheFieldAsItWas) {
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
-    ClickLine(ControlOf(dialog, L"ListBox"), L"#13 (Enter)");
+    HWND list = ControlOf(dialog, L"ListBox");
+    ClickLine(list, L"#13 (Enter)");
+    // The list holds the mouse from the press to the release: a click on Cancel sent before
+    // that is over would land in the list.
+    ASSERT_TRUE(WaitUntil([&] { return Line(list, Selected(list)) == L"#13 (Enter)"; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        return GetGUIThreadInfo(Bench.Thread(), &info) && info.hwndCapture == nullptr;
+    }));
     ClickOn(ControlOf(dialog, L"Button", L"Отмена"));
     ASSERT_TRUE(WaitForClosed(dialog));
     EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9");
