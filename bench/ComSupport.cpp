@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "driver/core/untUtils.h"
+
 // The linker's symbol for the start of the image this code is linked into.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -37,17 +39,6 @@ TVariant TVariant::CopyOf(const VARIANT& Source) {
     TVariant copy;
     CheckHResult(VariantCopyInd(&copy.FValue, const_cast<VARIANT*>(&Source)));
     return copy;
-}
-
-std::wstring AnsiToWide(std::string_view Text) {
-    if (Text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(Text.size());
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, Text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, Text.data(), length, wide.data(), wideLength);
-    return wide;
 }
 
 std::string SystemErrorText(HRESULT Code) {
@@ -94,7 +85,7 @@ HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const wchar_t* Mes
 
 HRESULT SetComErrorAnsi(const TErrorSource& Source, HRESULT Code, const char* Message) noexcept {
     try {
-        return SetComError(Source, Code, AnsiToWide(Message).c_str());
+        return SetComError(Source, Code, wedgecard::TKBDUtils::ToWide(Message).c_str());
     } catch (...) {
         return SetComError(Source, Code, L"");
     }

@@ -126,9 +126,6 @@ private:
     VARIANT FValue;
 };
 
-// The ANSI code page's text (the bench's and the driver's own messages) as UTF-16.
-[[nodiscard]] std::wstring AnsiToWide(std::string_view Text);
-
 // A failure with its HRESULT; the message is text in the ANSI code page.
 class EComError : public std::runtime_error {
 public:

@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "driver/core/untUtils.h"
+
 namespace wedgecard {
 
 // An owned BSTR.
@@ -96,6 +98,11 @@ private:
 // A BSTR's text, embedded nulls included; empty for a null BSTR.
 [[nodiscard]] inline std::wstring WideOf(BSTR Value) {
     return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
+}
+
+// A BSTR's text in the ANSI code page, the code page of the driver's own strings.
+[[nodiscard]] inline std::string Narrow(BSTR Value) {
+    return TKBDUtils::ToAnsi(WideOf(Value));
 }
 
 // A failure that carries its own COM status.

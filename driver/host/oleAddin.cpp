@@ -13,9 +13,9 @@ namespace {
 
 constexpr const char* ExtensionName = "LumMSRKBD1C";
 
-std::string Narrow(BSTR Text) { return TKBDUtils::ToAnsi(WideOf(Text)); }
-
-BSTR Widen(const std::string& Text) { return TBstr(TKBDUtils::ToWide(Text)).Detach(); }
+BSTR Widen(const std::string& Text) {
+    return TBstr(TKBDUtils::ToWide(Text)).Detach();
+}
 
 // Case-insensitive in the user's locale, Latin and Cyrillic alike.
 bool SameName(const std::string& A, const std::string& B) {
@@ -91,16 +91,15 @@ bool RefersToNothing(const VARIANT& Value) {
 
 std::string VariantTypeName(VARTYPE Type) {
     static constexpr const char* Low[] = {
-        "VT_EMPTY",   "VT_NULL",     "VT_I2",       "VT_I4",      "VT_R4",      "VT_R8",
-        "VT_CY",      "VT_DATE",     "VT_BSTR",     "VT_DISPATCH", "VT_ERROR",  "VT_BOOL",
-        "VT_VARIANT", "VT_UNKNOWN",  "VT_DECIMAL",  nullptr,      "VT_I1",      "VT_UI1",
-        "VT_UI2",     "VT_UI4",      "VT_I8",       "VT_UI8",     "VT_INT",     "VT_UINT",
-        "VT_VOID",    "VT_HRESULT",  "VT_PTR",      "VT_SAFEARRAY", "VT_CARRAY", "VT_USERDEFINED",
+        "VT_EMPTY",   "VT_NULL",    "VT_I2",      "VT_I4",        "VT_R4",     "VT_R8",
+        "VT_CY",      "VT_DATE",    "VT_BSTR",    "VT_DISPATCH",  "VT_ERROR",  "VT_BOOL",
+        "VT_VARIANT", "VT_UNKNOWN", "VT_DECIMAL", nullptr,        "VT_I1",     "VT_UI1",
+        "VT_UI2",     "VT_UI4",     "VT_I8",      "VT_UI8",       "VT_INT",    "VT_UINT",
+        "VT_VOID",    "VT_HRESULT", "VT_PTR",     "VT_SAFEARRAY", "VT_CARRAY", "VT_USERDEFINED",
         "VT_LPSTR",   "VT_LPWSTR"};
     static constexpr const char* High[] = {
-        "VT_FILETIME",      "VT_BLOB",          "VT_STREAM",          "VT_STORAGE",
-        "VT_STREAMED_OBJECT", "VT_STORED_OBJECT", "VT_BLOB_OBJECT",   "VT_CF",
-        "VT_CLSID"};
+        "VT_FILETIME",      "VT_BLOB",        "VT_STREAM", "VT_STORAGE", "VT_STREAMED_OBJECT",
+        "VT_STORED_OBJECT", "VT_BLOB_OBJECT", "VT_CF",     "VT_CLSID"};
     const unsigned low = Type & 0xFFu;
     const char* name = nullptr;
     if (low < std::size(Low)) {
@@ -117,11 +116,16 @@ std::string VariantTypeName(VARTYPE Type) {
         text = unknown;
     }
     switch (Type & 0xF000u) {
-        case 0x1000: return "VT_VECTOR+" + text;
-        case 0x2000: return "VT_ARRAY+" + text;
-        case 0x4000: return "VT_BYREF+" + text;
-        case 0x8000: return "VT_RESERVED+" + text;
-        default: return text;
+        case 0x1000:
+            return "VT_VECTOR+" + text;
+        case 0x2000:
+            return "VT_ARRAY+" + text;
+        case 0x4000:
+            return "VT_BYREF+" + text;
+        case 0x8000:
+            return "VT_RESERVED+" + text;
+        default:
+            return text;
     }
 }
 
@@ -250,8 +254,8 @@ HRESULT ToleAddin::SetPropVal(long Number, VARIANT* Value) {
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS arguments{Value, &named, 1, 1};
     TExcepInfo exception;
-    return Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                  &arguments, nullptr, exception.Put(), nullptr);
+    return Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &arguments,
+                  nullptr, exception.Put(), nullptr);
 }
 
 HRESULT ToleAddin::IsPropReadable(long Number, BOOL* Readable) {
@@ -447,9 +451,9 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
         VariantClear(Result);
         DISPPARAMS arguments{slots.data(), nullptr, static_cast<UINT>(n), 0};
         TExcepInfo exception;
-        const HRESULT status = Invoke(method->DispID, IID_NULL, LOCALE_USER_DEFAULT,
-                                      DISPATCH_METHOD, &arguments, Result, exception.Put(),
-                                      nullptr);
+        const HRESULT status =
+            Invoke(method->DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &arguments,
+                   Result, exception.Put(), nullptr);
 
         for (std::size_t s = 0; s < n; ++s) {
             if (slots[s].vt != (VT_BYREF | VT_BSTR)) {

@@ -28,10 +28,6 @@ private:
     IUnknown* FObject;
 };
 
-std::string Narrow(BSTR Text) {
-    return TKBDUtils::ToAnsi(WideOf(Text));
-}
-
 VARIANT_BOOL AutomationBoolean(bool Value) {
     return Value ? VARIANT_TRUE : VARIANT_FALSE;
 }

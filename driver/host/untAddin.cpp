@@ -7,10 +7,6 @@ namespace wedgecard {
 
 namespace {
 
-std::string Narrow(BSTR Text) {
-    return TKBDUtils::ToAnsi(WideOf(Text));
-}
-
 void AddParams(const FUNCDESC& Function, TAddinParams& Params) {
     for (SHORT p = 0; p < Function.cParams; ++p) {
         const ELEMDESC& declared = Function.lprgelemdescParam[p];

@@ -5,18 +5,11 @@
 #include <regex>
 #include <stdexcept>
 
+#include "driver/core/untUtils.h"
+
 namespace wedgecard::test {
 
 namespace {
-
-std::wstring Widen(const std::string& Text) {
-    std::wstring result;
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    result.resize(static_cast<std::size_t>(size));
-    MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), result.data(), size);
-    return result;
-}
 
 // Another process or module may hold the log open for writing: share everything.
 HANDLE OpenShared(const std::string& FileName) {
@@ -39,7 +32,7 @@ TPrivateDriver::~TPrivateDriver() {
 }
 
 std::wstring TPrivateDriver::ModulePath() const {
-    return Widen(FFolder.File("Wedgecard.dll"));
+    return TKBDUtils::ToWide(FFolder.File("Wedgecard.dll"));
 }
 
 bool ParseLogLine(const std::string& Line, TLogLine& Parsed) {
@@ -131,7 +124,7 @@ std::uint64_t FileSize(const std::string& FileName) {
 }
 
 std::string AnsiToUtf8(const std::string& Text) {
-    return Utf8(Widen(Text));
+    return Utf8(TKBDUtils::ToWide(Text));
 }
 
 }  // namespace wedgecard::test
