@@ -20,6 +20,12 @@ struct TScriptRun {
     // "name=value" lines by name.
     std::map<std::wstring, std::wstring> Results;
     bool Done = false;
+
+    // The value of the result line Name, "<missing>" without one.
+    [[nodiscard]] std::wstring Result(const wchar_t* Name) const {
+        const auto found = Results.find(Name);
+        return found == Results.end() ? std::wstring(L"<missing>") : found->second;
+    }
 };
 
 // Runs one script of the scripts folder with cscript and collects what it prints.
@@ -119,22 +125,17 @@ TEST(JScriptClient, OpensDevicesWithAScriptObjectAndLeavesOutOrPassesTheOutParam
     const TScriptRun run = RunScript(L"ScriptClient.js");
     ASSERT_TRUE(run.Finished);
     ASSERT_TRUE(run.Done) << "the script stopped early:\n" << Utf8(run.Output);
-    auto result = [&run](const wchar_t* Name) {
-        const auto found = run.Results.find(Name);
-        return found == run.Results.end() ? std::wstring(L"<missing>") : found->second;
-    };
-
-    EXPECT_EQ(result(L"version"), L"1.0.0.8");
-    EXPECT_EQ(result(L"open without DeviceID"), L"true");
-    EXPECT_EQ(result(L"open with DeviceID by value"), L"true");
-    EXPECT_EQ(result(L"open with textual sensitivity"), L"true");
-    EXPECT_EQ(result(L"open with a malformed suffix"), L"false");
-    EXPECT_EQ(result(L"error with description by value"), L"6");
-    EXPECT_EQ(result(L"open with a failing Get"), L"false");
-    EXPECT_EQ(result(L"close unknown"), L"false");
-    EXPECT_EQ(result(L"acknowledge idle"), L"false");
+    EXPECT_EQ(run.Result(L"version"), L"1.0.0.8");
+    EXPECT_EQ(run.Result(L"open without DeviceID"), L"true");
+    EXPECT_EQ(run.Result(L"open with DeviceID by value"), L"true");
+    EXPECT_EQ(run.Result(L"open with textual sensitivity"), L"true");
+    EXPECT_EQ(run.Result(L"open with a malformed suffix"), L"false");
+    EXPECT_EQ(run.Result(L"error with description by value"), L"6");
+    EXPECT_EQ(run.Result(L"open with a failing Get"), L"false");
+    EXPECT_EQ(run.Result(L"close unknown"), L"false");
+    EXPECT_EQ(run.Result(L"acknowledge idle"), L"false");
     // A flag that does not convert to a boolean is the automation runtime's type mismatch.
-    EXPECT_EQ(result(L"acknowledge with text flag"), L"error 80020005");
+    EXPECT_EQ(run.Result(L"acknowledge with text flag"), L"error 80020005");
     EXPECT_NE(run.Output.find(L"error=2\r\nclose unknown"), std::wstring::npos)
         << "the failing Get is reported as a settings read error\n"
         << Utf8(run.Output);
@@ -146,26 +147,21 @@ TEST(VBScriptClient, FillsTheScriptsOwnVariablesAndReportsRussianErrorTexts) {
     const TScriptRun run = RunScript(L"ScriptClient.vbs");
     ASSERT_TRUE(run.Finished);
     ASSERT_TRUE(run.Done) << "the script stopped early:\n" << Utf8(run.Output);
-    auto result = [&run](const wchar_t* Name) {
-        const auto found = run.Results.find(Name);
-        return found == run.Results.end() ? std::wstring(L"<missing>") : found->second;
-    };
-
-    EXPECT_EQ(result(L"version"), L"1.0.0.8");
-    EXPECT_EQ(result(L"new driver error"), L"0 Ошибок нет");
-    EXPECT_EQ(result(L"open"), L"false");
+    EXPECT_EQ(run.Result(L"version"), L"1.0.0.8");
+    EXPECT_EQ(run.Result(L"new driver error"), L"0 Ошибок нет");
+    EXPECT_EQ(run.Result(L"open"), L"false");
     // The variable handed for DeviceID was a number; the driver's [out] string replaced it.
-    EXPECT_EQ(result(L"device id type"), L"String");
-    EXPECT_EQ(result(L"device id"), L"");
-    EXPECT_TRUE(
-        StartsWith(result(L"open error"), L"2 Не удалось получить данные из массива значений: "))
-        << Utf8(result(L"open error"));
-    EXPECT_EQ(result(L"close unknown"), L"false");
-    EXPECT_EQ(result(L"close error"), L"1 Неверный идентификатор устройства");
-    EXPECT_EQ(result(L"acknowledge idle"), L"false");
-    EXPECT_EQ(result(L"acknowledge error"), L"3 Событие не посылалось");
-    EXPECT_EQ(result(L"version again"), L"1.0.0.8");
-    EXPECT_EQ(result(L"error after version"), L"0 Ошибок нет");
+    EXPECT_EQ(run.Result(L"device id type"), L"String");
+    EXPECT_EQ(run.Result(L"device id"), L"");
+    EXPECT_TRUE(StartsWith(run.Result(L"open error"),
+                           L"2 Не удалось получить данные из массива значений: "))
+        << Utf8(run.Result(L"open error"));
+    EXPECT_EQ(run.Result(L"close unknown"), L"false");
+    EXPECT_EQ(run.Result(L"close error"), L"1 Неверный идентификатор устройства");
+    EXPECT_EQ(run.Result(L"acknowledge idle"), L"false");
+    EXPECT_EQ(run.Result(L"acknowledge error"), L"3 Событие не посылалось");
+    EXPECT_EQ(run.Result(L"version again"), L"1.0.0.8");
+    EXPECT_EQ(run.Result(L"error after version"), L"0 Ошибок нет");
 }
 
 }  // namespace
