@@ -125,7 +125,8 @@ HRESULT ToAutomation(const TNativeVariant& Value, VARIANT& Result) {
             break;
         case native::vtBool:
             Result.vt = VT_BOOL;
-            Result.boolVal = Value.Bool ? VARIANT_TRUE : VARIANT_FALSE;
+            // The byte, not the bool: a host's 2 would be no valid bool to read.
+            Result.boolVal = Value.UI1 != 0 ? VARIANT_TRUE : VARIANT_FALSE;
             break;
         case native::vtI1:
             Result.vt = VT_I1;
