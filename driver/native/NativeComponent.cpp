@@ -93,12 +93,16 @@ TNativeComponent::TCall::TCall(TNativeComponent& Component) noexcept : FComponen
 
 TNativeComponent::TCall::~TCall() {
     if (--FComponent.FCalls == 0 && FComponent.FDestroyed) {
-        TNativeComponent* component = &FComponent;
-        if (TMessageHook::Serving()) {
-            TMessageHook::DeferUntilServed([component] { delete component; });
-        } else {
-            delete component;
-        }
+        Delete(&FComponent);
+    }
+}
+
+void TNativeComponent::Delete(TNativeComponent* Component) noexcept {
+    // Its capture may be what is serving the message: the hook goes once that is done.
+    if (TMessageHook::Serving()) {
+        TMessageHook::DeferUntilServed([Component] { delete Component; });
+    } else {
+        delete Component;
     }
 }
 
@@ -144,10 +148,8 @@ bool TNativeComponent::Destroy(native::TComponentBase* Base) noexcept {
     object->FConnection = nullptr;
     if (object->FCalls > 0) {
         object->FDestroyed = true;
-    } else if (TMessageHook::Serving()) {
-        TMessageHook::DeferUntilServed([object] { delete object; });
     } else {
-        delete object;
+        Delete(object);
     }
     return true;
 }

@@ -73,6 +73,8 @@ public:
     };
 
 private:
+    // Now, or once the message being served on this thread has been served.
+    static void Delete(TNativeComponent* Component) noexcept;
     TLogger& Logger();
     TKBDDriver& Driver();
     void SendExternalEvent(const std::string& Source, const std::string& Message,
