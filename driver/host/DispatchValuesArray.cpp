@@ -8,17 +8,41 @@
 
 namespace wedgecard {
 
-namespace {
-
-[[noreturn]] void Fail(HRESULT Status) {
+void RaiseStatus(HRESULT Status) {
     throw std::runtime_error(SystemErrorText(static_cast<unsigned long>(Status)));
 }
 
-}  // namespace
+void TAutomationValues::Get(std::int32_t Index, VARTYPE Type, VARIANT& Result) {
+    TVariant element;
+    GetElement(Index, element.Get());
+    const HRESULT converted =
+        VariantChangeTypeEx(&Result, &element.Get(), LOCALE_USER_DEFAULT, 0, Type);
+    if (FAILED(converted)) {
+        RaiseStatus(converted);
+    }
+}
 
-void TDispatchValuesArray::Get(std::int32_t Index, VARTYPE Type, VARIANT& Result) {
+std::int32_t TAutomationValues::GetInteger(std::int32_t Index) {
+    TVariant value;
+    Get(Index, VT_I4, value.Get());
+    return value.Get().lVal;
+}
+
+std::string TAutomationValues::GetText(std::int32_t Index) {
+    TVariant value;
+    Get(Index, VT_BSTR, value.Get());
+    return TKBDUtils::ToAnsi(WideOf(value.Get().bstrVal));
+}
+
+bool TAutomationValues::GetBoolean(std::int32_t Index) {
+    TVariant value;
+    Get(Index, VT_BOOL, value.Get());
+    return value.Get().boolVal != VARIANT_FALSE;
+}
+
+void TDispatchValuesArray::GetElement(std::int32_t Index, VARIANT& Element) {
     if (FArray == nullptr) {
-        Fail(E_POINTER);
+        RaiseStatus(E_POINTER);
     }
     if (FGet == DISPID_UNKNOWN) {
         wchar_t name[] = L"Get";
@@ -26,7 +50,7 @@ void TDispatchValuesArray::Get(std::int32_t Index, VARTYPE Type, VARIANT& Result
         DISPID id = DISPID_UNKNOWN;
         const HRESULT found = FArray->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
         if (FAILED(found)) {
-            Fail(found);
+            RaiseStatus(found);
         }
         FGet = id;
     }
@@ -36,43 +60,18 @@ void TDispatchValuesArray::Get(std::int32_t Index, VARTYPE Type, VARIANT& Result
     index.vt = VT_I4;
     index.lVal = Index;
     DISPPARAMS arguments{&index, nullptr, 1, 0};
-    TVariant answer;
     TExcepInfo exception;
     const HRESULT called =
         FArray->Invoke(FGet, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                       &arguments, answer.Put(), exception.Put(), nullptr);
+                       &arguments, &Element, exception.Put(), nullptr);
     if (FAILED(called)) {
         const std::wstring description = exception.Description();
         if (!description.empty()) {
             throw std::runtime_error(TKBDUtils::ToAnsi(description));
         }
-        Fail(called == DISP_E_EXCEPTION && FAILED(exception.Status()) ? exception.Status()
-                                                                      : called);
+        RaiseStatus(called == DISP_E_EXCEPTION && FAILED(exception.Status()) ? exception.Status()
+                                                                             : called);
     }
-
-    const HRESULT converted =
-        VariantChangeTypeEx(&Result, &answer.Get(), LOCALE_USER_DEFAULT, 0, Type);
-    if (FAILED(converted)) {
-        Fail(converted);
-    }
-}
-
-std::int32_t TDispatchValuesArray::GetInteger(std::int32_t Index) {
-    TVariant value;
-    Get(Index, VT_I4, value.Get());
-    return value.Get().lVal;
-}
-
-std::string TDispatchValuesArray::GetText(std::int32_t Index) {
-    TVariant value;
-    Get(Index, VT_BSTR, value.Get());
-    return TKBDUtils::ToAnsi(WideOf(value.Get().bstrVal));
-}
-
-bool TDispatchValuesArray::GetBoolean(std::int32_t Index) {
-    TVariant value;
-    Get(Index, VT_BOOL, value.Get());
-    return value.Get().boolVal != VARIANT_FALSE;
 }
 
 }  // namespace wedgecard
