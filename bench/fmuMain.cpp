@@ -120,7 +120,7 @@ TControlDescription ResultEdit() {
             .Width = 552,
             .Height = 21,
             .Anchors = akLeft | akTop | akRight,
-            .TabOrder = 0,
+            .TabOrder = 1,
             .Style = ES_READONLY | ES_AUTOHSCROLL,
             .ExStyle = WS_EX_CLIENTEDGE,
             .Color = COLOR_BTNFACE};
@@ -307,7 +307,9 @@ TFormDescription MainForm() {
          .Top = 8,
          .Width = 617,
          .Height = 121,
-         .Anchors = akLeft | akTop | akRight},
+         .Anchors = akLeft | akTop | akRight,
+         // A tab stop: the arrow keys turn its pages.
+         .TabOrder = 0},
         Page("tsMain", "Подключение"),
         Label("lblSensitivity", "Чувствительность, мс:", 8, 13, "tsMain"),
         Edit("edtSensitivity", "100", 128, 9, 57, 0, "tsMain"),

@@ -335,6 +335,7 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
         return;
     }
     DWORD style = WS_CHILD | WS_VISIBLE | description.Style |
+                  (description.Default ? DWORD{BS_DEFPUSHBUTTON} : DWORD{0}) |
                   (description.TabOrder >= 0 ? DWORD{WS_TABSTOP} : DWORD{0}) |
                   (Control.Container ? DWORD{WS_CLIPSIBLINGS} : DWORD{0});
     DWORD exStyle = description.ExStyle;
@@ -509,6 +510,92 @@ void TSizeableForm::Show() {
     ShowWindow(FHandle, SW_SHOW);
 }
 
+bool TSizeableForm::IsFormMessage(MSG& Message) {
+    if (FHandle == nullptr) {
+        return false;
+    }
+    if (Message.message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 &&
+        (Message.hwnd == FHandle || IsChild(FHandle, Message.hwnd))) {
+        int step = 0;
+        if (Message.wParam == VK_TAB) {
+            step = GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+        } else if (Message.wParam == VK_NEXT) {
+            step = 1;
+        } else if (Message.wParam == VK_PRIOR) {
+            step = -1;
+        }
+        if (step != 0 && TurnPage(step)) {
+            return true;
+        }
+    }
+    return IsDialogMessageW(FHandle, &Message) != FALSE;
+}
+
+bool TSizeableForm::LiesOn(std::size_t Control, int Container) const {
+    for (int parent = FControls[Control].Parent; parent >= 0;
+         parent = FControls[static_cast<std::size_t>(parent)].Parent) {
+        if (parent == Container) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int TSizeableForm::FindTabControl() const {
+    // The one that has the focus or holds it on a page; else the form's first.
+    const HWND focus = GetFocus();
+    int first = -1;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        if (!SameClass(FControls[i].Description.ClassName, WC_TABCONTROLW)) {
+            continue;
+        }
+        const int tabs = static_cast<int>(i);
+        if (first < 0) {
+            first = tabs;
+        }
+        for (std::size_t j = 0; j < FControls.size(); ++j) {
+            if (FControls[j].Handle == focus && (j == i || LiesOn(j, tabs))) {
+                return tabs;
+            }
+        }
+    }
+    return first;
+}
+
+bool TSizeableForm::TurnPage(int Step) {
+    const int tabs = FindTabControl();
+    if (tabs < 0) {
+        return false;
+    }
+    const HWND tabsHandle = FControls[static_cast<std::size_t>(tabs)].Handle;
+    const auto count = static_cast<int>(SendMessageW(tabsHandle, TCM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) {
+        return false;
+    }
+    const HWND focus = GetFocus();
+    bool focusOnPage = false;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        focusOnPage = focusOnPage || (FControls[i].Handle == focus && LiesOn(i, tabs));
+    }
+    const auto current = static_cast<int>(SendMessageW(tabsHandle, TCM_GETCURSEL, 0, 0));
+    const int next = current < 0 ? 0 : ((current + Step) % count + count) % count;
+    SendMessageW(tabsHandle, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+    ShowSelectedPages();
+    if (focusOnPage) {
+        // Into the page shown, to its first control in tab order, rather than onto the tabs.
+        for (const TControl& control : FControls) {
+            const auto style = static_cast<DWORD>(GetWindowLongW(control.Handle, GWL_STYLE));
+            if (control.Page < 0 && (style & WS_TABSTOP) != 0 &&
+                LiesOn(static_cast<std::size_t>(&control - FControls.data()), tabs) &&
+                IsWindowVisible(control.Handle) && IsWindowEnabled(control.Handle)) {
+                SetFocus(control.Handle);
+                break;
+            }
+        }
+    }
+    return true;
+}
+
 int TSizeableForm::ShowModal() {
     if (FModal || IsWindowVisible(FHandle)) {
         throw std::logic_error("Видимое окно " + FDescription.Name + " нельзя показать модально");
@@ -533,7 +620,7 @@ int TSizeableForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        if (FHandle == nullptr || !IsDialogMessageW(FHandle, &message)) {
+        if (FHandle == nullptr || !IsFormMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
@@ -619,21 +706,61 @@ void TSizeableForm::RestoreFocus() {
     SetFocus(focus != nullptr ? focus : FHandle);
 }
 
-void TSizeableForm::Command(WPARAM WParam, LPARAM LParam) {
-    if (LParam == 0) {
-        return;  // a menu, an accelerator, or Enter and Escape through IsDialogMessage
+int TSizeableForm::DefaultButtonId() const {
+    const HWND focus = GetFocus();
+    int focused = 0;
+    int preset = 0;
+    bool hasDefault = false;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControl& control = FControls[i];
+        const int id = FirstControlId + static_cast<int>(i);
+        if (control.Description.Default) {
+            hasDefault = true;
+            if (IsWindowVisible(control.Handle) && IsWindowEnabled(control.Handle)) {
+                preset = id;
+            }
+        }
+        if (control.Handle == focus && IsPushButton(control)) {
+            focused = id;
+        }
     }
-    const int index = static_cast<int>(LOWORD(WParam)) - FirstControlId;
-    if (index < 0 || index >= static_cast<int>(FControls.size()) || HIWORD(WParam) != BN_CLICKED) {
-        return;
+    if (!hasDefault) {
+        return 0;
     }
-    const TControl& control = FControls[static_cast<std::size_t>(index)];
+    return focused != 0 ? focused : preset;
+}
+
+void TSizeableForm::Click(std::size_t Control) {
+    const TControl& control = FControls[Control];
     if (control.OnClick) {
         control.OnClick();
     }
     if (control.Description.ModalResult != mrNone) {
         FModalResult = control.Description.ModalResult;
     }
+}
+
+void TSizeableForm::Command(WPARAM WParam, LPARAM LParam) {
+    if (LParam == 0) {
+        // A menu, an accelerator, or Escape through IsDialogMessage, which names no control:
+        // none has the identifier IDCANCEL. (Enter names the button that DM_GETDEFID gave.)
+        if (WParam == IDCANCEL) {
+            for (std::size_t i = 0; i < FControls.size(); ++i) {
+                const TControl& control = FControls[i];
+                if (control.Description.Cancel && IsWindowVisible(control.Handle) &&
+                    IsWindowEnabled(control.Handle)) {
+                    Click(i);
+                    break;
+                }
+            }
+        }
+        return;
+    }
+    const int index = static_cast<int>(LOWORD(WParam)) - FirstControlId;
+    if (index < 0 || index >= static_cast<int>(FControls.size()) || HIWORD(WParam) != BN_CLICKED) {
+        return;
+    }
+    Click(static_cast<std::size_t>(index));
 }
 
 LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
@@ -672,6 +799,12 @@ LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
             return 0;
         case WM_COMMAND:
             Command(WParam, LParam);
+            return 0;
+        case DM_GETDEFID:
+            // Asked by IsDialogMessage for Enter.
+            if (const int id = DefaultButtonId(); id != 0) {
+                return MAKELRESULT(id, DC_HASDEFID);
+            }
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLOREDIT: {

@@ -59,7 +59,7 @@ void TBenchWindow::Run() {
         FForm = &form;
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            if (form.Handle() == nullptr || !IsDialogMessageW(form.Handle(), &message)) {
+            if (form.Handle() == nullptr || !form.IsFormMessage(message)) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
             }

@@ -13,7 +13,10 @@ namespace {
 using wedgecard::test::ActiveWindowOf;
 using wedgecard::test::ClickAt;
 using wedgecard::test::ClickOn;
+using wedgecard::test::FocusOf;
+using wedgecard::test::PlaceOf;
 using wedgecard::test::TMouseButton;
+using wedgecard::test::TypeKeys;
 using wedgecard::test::WaitUntil;
 
 TEST(KeyLines, NameTheCodeAndGiveItBackWithoutTheName) {
@@ -176,6 +179,24 @@ TEST_F(KeySelection, ADoubleClickChoosesTheLine) {
     ClickLine(ControlOf(dialog, L"ListBox"), L"#57 (9 ()", 2);
     ASSERT_TRUE(WaitForClosed(dialog));
     EXPECT_EQ(Bench.TextOf("edtPrefix2"), L"#57");
+}
+
+TEST_F(KeySelection, EnterIsOkAndEscapeIsCancel) {
+    HWND dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND list = ControlOf(dialog, L"ListBox");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Bench.Thread()) == list; }));
+    TypeKeys({VK_DOWN, VK_RETURN});
+    ASSERT_TRUE(WaitForClosed(dialog));
+    EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9#9");
+
+    dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    list = ControlOf(dialog, L"ListBox");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Bench.Thread()) == list; }));
+    TypeKeys({VK_DOWN, VK_ESCAPE});
+    ASSERT_TRUE(WaitForClosed(dialog));
+    EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9#9");
 }
 
 }  // namespace

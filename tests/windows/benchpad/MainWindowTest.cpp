@@ -17,6 +17,7 @@ using testing::StartsWith;
 using wedgecard::test::PlaceOf;
 using wedgecard::test::TMouseButton;
 using wedgecard::test::TypeKeys;
+using wedgecard::test::TypeKeysHolding;
 using wedgecard::test::WaitUntil;
 
 constexpr int ConnectionTab = 0;
@@ -424,6 +425,38 @@ TEST_F(MainWindow, DeviceTestShowsTheDriversDialogOverTheWindow) {
     wedgecard::test::ClickOn(close);
     EXPECT_TRUE(WaitForResult(Succeeded));
     EXPECT_TRUE(IsWindowEnabled(Bench.Form().Handle()));
+}
+
+TEST_F(MainWindow, TheTabsAreReachedFromTheKeyboard) {
+    const TfmMain& form = Bench.Form();
+    const auto pageIs = [&](const char* Page) {
+        return WaitUntil([&] { return form.ActivePage("pgcTop") == Page; });
+    };
+    Bench.Click("edtSensitivity");
+    ASSERT_TRUE(WaitUntil([&] {
+        return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("edtSensitivity");
+    }));
+
+    TypeKeysHolding({VK_CONTROL}, {VK_TAB});
+    EXPECT_TRUE(pageIs("tsEvent"));
+    // The focus goes along to the page shown, not into a hidden one.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("chkStateFlag"); }));
+    TypeKeysHolding({VK_CONTROL}, {VK_NEXT});
+    EXPECT_TRUE(pageIs("tsOther"));
+    TypeKeysHolding({VK_CONTROL, VK_SHIFT}, {VK_TAB});
+    EXPECT_TRUE(pageIs("tsEvent"));
+    TypeKeysHolding({VK_CONTROL}, {VK_PRIOR});
+    EXPECT_TRUE(pageIs("tsMain"));
+    TypeKeysHolding({VK_CONTROL}, {VK_PRIOR});
+    EXPECT_TRUE(pageIs("tsSend")) << "round from the first to the last";
+
+    // The tabs are a tab stop, and their arrow keys turn the pages.
+    TypeKeys({VK_TAB}, true);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("pgcTop"); }));
+    TypeKeys({VK_LEFT});
+    EXPECT_TRUE(pageIs("tsOther"));
 }
 
 }  // namespace
