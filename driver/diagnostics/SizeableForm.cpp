@@ -411,9 +411,12 @@ void TSizeableForm::AlignControls() {
             SendMessageW(FControls[static_cast<std::size_t>(control.Parent)].Handle, TCM_ADJUSTRECT,
                          FALSE, reinterpret_cast<LPARAM>(&control.Bounds));
         }
+        // No copy of the old picture: it may stem from a frame of the resize that the form
+        // has not painted yet.
         SetWindowPos(control.Handle, nullptr, control.Bounds.left, control.Bounds.top,
                      control.Bounds.right - control.Bounds.left,
-                     control.Bounds.bottom - control.Bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+                     control.Bounds.bottom - control.Bounds.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
 }
 
@@ -795,6 +798,11 @@ LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
         case WM_SIZE:
             if (WParam != SIZE_MINIMIZED) {
                 AlignControls();
+                // The form paints what lies inside its group boxes, and a control that grew
+                // repaints only its new part: without this, edges and scroll bars of the size
+                // before would stay where they were drawn.
+                RedrawWindow(FHandle, nullptr, nullptr,
+                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
             }
             return 0;
         case WM_COMMAND:

@@ -199,5 +199,16 @@ TEST_F(KeySelection, EnterIsOkAndEscapeIsCancel) {
     EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9#9");
 }
 
+TEST_F(KeySelection, EnlargedItDrawsTheFilterAndTheButtonsWhereTheyGo) {
+    HWND dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    Bench.Resize(dialog, 80, 100);
+    for (const wchar_t* caption : {L"Только с описанием", L"ОК", L"Отмена"}) {
+        EXPECT_TRUE(WaitUntil([&] {
+            return ShowsAsItDraws(ControlOf(dialog, L"Button", caption));
+        })) << testing::PrintToString(std::wstring(caption));
+    }
+}
+
 }  // namespace
 }  // namespace benchpad::test

@@ -459,5 +459,35 @@ TEST_F(MainWindow, TheTabsAreReachedFromTheKeyboard) {
     EXPECT_TRUE(pageIs("tsOther"));
 }
 
+TEST_F(MainWindow, WideningTheWindowLeavesNoOldEdgeInsideTheGroupBoxes) {
+    const TfmMain& form = Bench.Form();
+    const auto group = [&](const char* Name) { return PlaceOf(form.Control(Name)); };
+    const RECT devices = group("grpDeviceList");
+    const RECT events = group("grpEventList");
+    // Between the frame's top line and the list, where the old right edge stood, the group
+    // shows what it shows further left, beyond its caption.
+    const auto edgeGone = [&](const RECT& Old, const char* List) {
+        const int bottom = PlaceOf(form.Control(List)).top - 2;
+        for (int y = Old.top + 12; y < bottom; ++y) {
+            const COLORREF inside = PixelOf(form.Handle(), POINT{Old.left + 300, y});
+            for (int x = Old.right - 4; x < Old.right + 4; ++x) {
+                if (PixelOf(form.Handle(), POINT{x, y}) != inside) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    Bench.OnUiThread([&] {
+        RedrawWindow(form.Handle(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    });
+    ASSERT_FALSE(edgeGone(devices, "lvDeviceList")) << "the edge is drawn before";
+    Bench.Resize(form.Handle(), 100);
+    ASSERT_EQ(group("grpDeviceList").right, devices.right + 100);
+    EXPECT_TRUE(WaitUntil([&] { return edgeGone(devices, "lvDeviceList"); }));
+    EXPECT_TRUE(WaitUntil([&] { return edgeGone(events, "lvEvents"); }));
+}
+
 }  // namespace
 }  // namespace benchpad::test
