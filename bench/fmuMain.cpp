@@ -335,9 +335,7 @@ TFormDescription MainForm() {
 
              Page("tsEvent", "Событие"),
              CheckBox("chkStateFlag", "Флаг состояния", 16, 14, 121, 0, "tsEvent"),
-             // A little wider than designed (153), short of the button beside it: a stand-in
-             // for the form's font may need the room for the last character.
-             CheckBox("chkAutoProcess", "Обрабатывать автоматич.", 16, 38, 160, 1, "tsEvent"),
+             CheckBox("chkAutoProcess", "Обрабатывать автоматич.", 16, 38, 153, 1, "tsEvent"),
              Button("btnEventProcessed", "СобытиеОбработано", 178, 14, 135, 25, 2, "tsEvent"),
 
              Page("tsOther", "Прочее"),

@@ -80,6 +80,20 @@ bool SameClass(const std::wstring& ClassName, const wchar_t* Other) noexcept {
     return lstrcmpiW(ClassName.c_str(), Other) == 0;
 }
 
+// The extent of Text drawn in Font on Window, and the font's average character width.
+std::pair<SIZE, int> MeasureText(HWND Window, HFONT Font, const std::wstring& Text) {
+    HDC dc = GetDC(Window);
+    const HGDIOBJ previous = SelectObject(dc, Font);
+    RECT extent{};
+    DrawTextW(dc, Text.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(Window, dc);
+    return {SIZE{extent.right - extent.left, extent.bottom - extent.top},
+            static_cast<int>(metrics.tmAveCharWidth)};
+}
+
 std::wstring WindowText(HWND Window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(Window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -245,6 +259,10 @@ void TSizeableForm::CreateControls() {
     for (std::size_t i = 0; i < FControls.size(); ++i) {
         CreateControl(FControls[i], FirstControlId + static_cast<int>(i));
     }
+    // The stored places were laid out for the form's font; where the system draws a wider one,
+    // a caption keeps its place and gets the room its text needs: its control grows, and the
+    // controls beside it on its row move right as far as that takes.
+    FitCaptions();
 
     for (TControl& page : FControls) {
         if (IsPage(page)) {
@@ -369,18 +387,87 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
     SendMessageW(Control.Handle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
 
     if (fitsItsText) {
-        HDC dc = GetDC(Control.Handle);
-        const HGDIOBJ previous = SelectObject(dc, FFont.get());
-        RECT extent{};
-        DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
-        TEXTMETRICW metrics{};
-        GetTextMetricsW(dc, &metrics);
-        SelectObject(dc, previous);
-        ReleaseDC(Control.Handle, dc);
+        const auto [extent, averageWidth] = MeasureText(Control.Handle, FFont.get(), caption);
         // Where the form's font is stood in for by another, the drawn glyphs may reach a few
         // pixels beyond the measured advance; the last character would be cut off.
-        description.Width = extent.right - extent.left + metrics.tmAveCharWidth;
-        description.Height = extent.bottom - extent.top;
+        description.Width = extent.cx + averageWidth;
+        description.Height = extent.cy;
+    }
+}
+
+int TSizeableForm::CaptionWidth(const TControl& Control) const {
+    const TControlDescription& description = Control.Description;
+    if (Control.FitsItsText) {
+        return MeasureText(Control.Handle, FFont.get(), WideText(description.Caption)).first.cx;
+    }
+    if (!SameClass(description.ClassName, L"BUTTON") || Control.Page >= 0) {
+        return 0;
+    }
+    switch (description.Style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: {
+            // The box, then the text half a character further.
+            const auto [extent, averageWidth] =
+                MeasureText(Control.Handle, FFont.get(), WideText(description.Caption));
+            return GetSystemMetrics(SM_CXMENUCHECK) + averageWidth / 2 + extent.cx;
+        }
+        default:
+            return 0;
+    }
+}
+
+void TSizeableForm::FitCaptions() {
+    std::vector<int> storedLeft;
+    for (const TControl& control : FControls) {
+        storedLeft.push_back(control.Description.Left);
+    }
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const int caption = CaptionWidth(FControls[i]);
+        if (caption == 0) {
+            continue;
+        }
+        TControlDescription& description = FControls[i].Description;
+        if (!FControls[i].FitsItsText) {
+            description.Width = std::max(description.Width, caption);
+        }
+        MakeRoom(i, description.Left + caption, storedLeft);
+    }
+}
+
+void TSizeableForm::MakeRoom(std::size_t Control, int Right, const std::vector<int>& StoredLeft) {
+    const TControl& mover = FControls[Control];
+    const TControlDescription& at = mover.Description;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControl& other = FControls[i];
+        const TControlDescription& place = other.Description;
+        const bool besideOnItsRow = other.Parent == mover.Parent && place.Left > at.Left &&
+                                    place.Top < at.Top + at.Height &&
+                                    at.Top < place.Top + place.Height;
+        if (i != Control && other.Page < 0 && besideOnItsRow && place.Left < Right) {
+            MoveRight(i, Right, StoredLeft);
+        }
+    }
+}
+
+void TSizeableForm::MoveRight(std::size_t Control, int Left, const std::vector<int>& StoredLeft) {
+    TControlDescription& moved = FControls[Control].Description;
+    if (moved.Left >= Left) {
+        return;
+    }
+    moved.Left = Left;
+    MakeRoom(Control, moved.Left + moved.Width, StoredLeft);
+    // Controls of its kind stored in a column with it stay in that column.
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControlDescription& other = FControls[i].Description;
+        if (FControls[i].Parent == FControls[Control].Parent &&
+            StoredLeft[i] == StoredLeft[Control] && other.Width == moved.Width &&
+            SameClass(other.ClassName, moved.ClassName.c_str())) {
+            MoveRight(i, Left, StoredLeft);
+        }
     }
 }
 

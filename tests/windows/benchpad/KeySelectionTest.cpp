@@ -106,6 +106,12 @@ TEST_F(KeySelection, OkAppendsTheCodeOfTheChosenLineToTheField) {
     EXPECT_EQ(Selected(list), 0);
     EXPECT_EQ(Line(list, 0), L"#8 (BackSpace)");
     EXPECT_FALSE(IsWindowEnabled(Bench.Form().Handle())) << "modal";
+    // The whole caption of the filter, beside the buttons, in the font the system draws with.
+    HWND filter = ControlOf(dialog, L"Button", L"Только с описанием");
+    const RECT filterPlace = PlaceOf(filter);
+    EXPECT_GE(filterPlace.right - filterPlace.left,
+              GetSystemMetrics(SM_CXMENUCHECK) + TextWidth(filter, L"Только с описанием"));
+    EXPECT_LE(filterPlace.right, PlaceOf(ControlOf(dialog, L"Button", L"ОК")).left);
 
     ClickLine(list, L"#13 (Enter)");
     ASSERT_TRUE(WaitUntil([&] { return Line(list, Selected(list)) == L"#13 (Enter)"; }))

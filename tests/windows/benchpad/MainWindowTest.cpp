@@ -82,8 +82,10 @@ bool Inside(const RECT& Inner, const RECT& Outer) {
 
 struct TPlacedControl {
     std::wstring Text;
+    // For a label, where its text lies: the label is wider and lies under its neighbours.
     RECT Place;
-    bool Label;
+    // What a check box needs for its box and its text.
+    int NeededWidth;
 };
 
 // The visible controls that lie on the tab control's pages, with their places in the form.
@@ -91,13 +93,22 @@ std::vector<TPlacedControl> PageControls(const TfmMain& Form, RECT PageArea) {
     std::vector<TPlacedControl> found;
     for (HWND child = GetWindow(Form.Handle(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        const RECT place = PlaceOf(child);
+        RECT place = PlaceOf(child);
+        if (!IsWindowVisible(child) || child == Form.Control("pgcTop") ||
+            !Overlap(place, PageArea)) {
+            continue;
+        }
         wchar_t className[32] = {};
         GetClassNameW(child, className, 32);
-        if (IsWindowVisible(child) && child != Form.Control("pgcTop") && Overlap(place, PageArea)) {
-            found.push_back(
-                {wedgecard::test::TextOf(child), place, std::wstring(className) == L"Static"});
+        const std::wstring text = wedgecard::test::TextOf(child);
+        const auto type = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & BS_TYPEMASK;
+        int needed = 0;
+        if (std::wstring(className) == L"Static") {
+            place.right = place.left + TextWidth(child, text);
+        } else if (std::wstring(className) == L"Button" && type == BS_AUTOCHECKBOX) {
+            needed = GetSystemMetrics(SM_CXMENUCHECK) + TextWidth(child, text);
         }
+        found.push_back({text, place, needed});
     }
     return found;
 }
@@ -164,13 +175,13 @@ TEST_F(MainWindow, EveryPageShowsItsControlsSideBySideInsideTheTabs) {
             const TPlacedControl& control = controls[i];
             EXPECT_TRUE(Inside(control.Place, pageArea))
                 << "tab " << tab << ": " << testing::PrintToString(control.Text);
+            // Whole captions, in the font the system really draws with.
+            EXPECT_GE(control.Place.right - control.Place.left, control.NeededWidth)
+                << testing::PrintToString(control.Text);
             for (std::size_t j = i + 1; j < controls.size(); ++j) {
-                // A label may reach under the control beside it, which covers it there.
-                if (control.Label == controls[j].Label) {
-                    EXPECT_FALSE(Overlap(control.Place, controls[j].Place))
-                        << testing::PrintToString(control.Text) << " and "
-                        << testing::PrintToString(controls[j].Text);
-                }
+                EXPECT_FALSE(Overlap(control.Place, controls[j].Place))
+                    << testing::PrintToString(control.Text) << " and "
+                    << testing::PrintToString(controls[j].Text);
             }
         }
     }
