@@ -470,6 +470,15 @@ TEST_F(MainWindow, TheTabsAreReachedFromTheKeyboard) {
     EXPECT_TRUE(pageIs("tsOther"));
 }
 
+TEST_F(MainWindow, TheLogColumnIsAsWideAsItsCaptionAndValues) {
+    ASSERT_EQ(OpenDevice(), 0);
+    const HWND list = Devices().Handle();
+    const auto width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 8, 0));
+    for (const wchar_t* text : {L"Лог", L"Вкл.", L"Выкл."}) {
+        EXPECT_GT(width, TextWidth(list, text)) << testing::PrintToString(std::wstring(text));
+    }
+}
+
 TEST_F(MainWindow, WideningTheWindowLeavesNoOldEdgeInsideTheGroupBoxes) {
     const TfmMain& form = Bench.Form();
     const auto group = [&](const char* Name) { return PlaceOf(form.Control(Name)); };
