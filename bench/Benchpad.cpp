@@ -33,7 +33,7 @@ int RunMainWindow() {
         if (received == 0 || received == -1) {
             break;
         }
-        if (!IsDialogMessageW(form.Handle(), &message)) {
+        if (!form.IsFormMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

@@ -1,8 +1,10 @@
 #include "bench/KeystrokeSender.h"
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "driver/capture/Keys.h"
@@ -87,8 +89,12 @@ TKeyEvents ExpandTrack(std::string_view Prefix, std::string_view Suffix, std::st
 }
 
 void SendTracks(const TTrackTexts& Tracks, const TKeyScan& KeyScan, const TKeySink& Send) {
-    for (const TTrackText& track : Tracks) {
-        const TKeyEvents events = ExpandTrack(track.Prefix, track.Suffix, track.Data, KeyScan);
+    std::array<TKeyEvents, std::tuple_size_v<TTrackTexts>> expanded;
+    for (std::size_t track = 0; track < Tracks.size(); ++track) {
+        expanded[track] =
+            ExpandTrack(Tracks[track].Prefix, Tracks[track].Suffix, Tracks[track].Data, KeyScan);
+    }
+    for (const TKeyEvents& events : expanded) {
         if (!events.empty()) {
             Send(events);
         }
@@ -114,22 +120,18 @@ void SendKeyEvents(const TKeyEvents& Events) {
     }
 }
 
-void SendTrack(std::string_view Prefix, std::string_view Suffix, std::string_view Data) {
-    if (Data.empty()) {
-        return;
-    }
-    // Loaded, not activated: it only translates the data, whatever layout the user has on.
-    // The handle is never unloaded; loading it again gives the same one.
-    HKL layout = LoadKeyboardLayoutA("00000409", 0);
-    SendKeyEvents(ExpandTrack(Prefix, Suffix, Data, [layout](char Character) {
-        return static_cast<std::int16_t>(VkKeyScanExA(Character, layout));
-    }));
-}
-
 void SendTracks(const TTrackTexts& Tracks) {
-    for (const TTrackText& track : Tracks) {
-        SendTrack(track.Prefix, track.Suffix, track.Data);
+    // Loaded, not activated: it only translates the data, whatever layout the user has on.
+    // The handle is never unloaded; loading it again gives the same one. Without it, the
+    // table of the same layout stands in.
+    HKL layout = LoadKeyboardLayoutA("00000409", 0);
+    TKeyScan keyScan = UsLayoutKeyScan;
+    if (layout != nullptr) {
+        keyScan = [layout](char Character) {
+            return static_cast<std::int16_t>(VkKeyScanExA(Character, layout));
+        };
     }
+    SendTracks(Tracks, keyScan, SendKeyEvents);
 }
 
 #endif

@@ -52,8 +52,9 @@ void PressKey(TKeyEvents& Events, std::uint8_t Code, std::uint8_t ShiftState);
 [[nodiscard]] TKeyEvents ExpandTrack(std::string_view Prefix, std::string_view Suffix,
                                      std::string_view Data, const TKeyScan& KeyScan);
 
-// Tracks 1 to 3 in order, each handed to Send before the next is expanded: a malformed track
-// ends the swipe with the tracks before it already sent.
+// Tracks 1 to 3 in order, each handed to Send as one batch. All three are expanded before the
+// first is sent: a malformed track sends nothing at all. Keys sent before an error would
+// reach the box that shows it, and a suffix Enter among them would close it unseen.
 void SendTracks(const TTrackTexts& Tracks, const TKeyScan& KeyScan, const TKeySink& Send);
 
 // VkKeyScanExA of the US layout for printable ASCII (what the bench translates data with,
@@ -65,10 +66,8 @@ void SendTracks(const TTrackTexts& Tracks, const TKeyScan& KeyScan, const TKeySi
 // system refuses are lost.
 void SendKeyEvents(const TKeyEvents& Events);
 
-// One track typed into the input stream, its characters translated with the US layout.
-void SendTrack(std::string_view Prefix, std::string_view Suffix, std::string_view Data);
-
-// The command "Отправить данные": tracks 1 to 3 through SendTrack.
+// The command "Отправить данные": tracks 1 to 3 typed into the input stream, their characters
+// translated with the US layout, nothing of them when one is malformed.
 void SendTracks(const TTrackTexts& Tracks);
 #endif
 

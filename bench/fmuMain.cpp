@@ -120,7 +120,7 @@ TControlDescription ResultEdit() {
             .Width = 552,
             .Height = 21,
             .Anchors = akLeft | akTop | akRight,
-            .TabOrder = 0,
+            .TabOrder = 1,
             .Style = ES_READONLY | ES_AUTOHSCROLL,
             .ExStyle = WS_EX_CLIENTEDGE,
             .Color = COLOR_BTNFACE};
@@ -307,7 +307,9 @@ TFormDescription MainForm() {
          .Top = 8,
          .Width = 617,
          .Height = 121,
-         .Anchors = akLeft | akTop | akRight},
+         .Anchors = akLeft | akTop | akRight,
+         // A tab stop: the arrow keys turn its pages.
+         .TabOrder = 0},
         Page("tsMain", "Подключение"),
         Label("lblSensitivity", "Чувствительность, мс:", 8, 13, "tsMain"),
         Edit("edtSensitivity", "100", 128, 9, 57, 0, "tsMain"),
@@ -333,9 +335,7 @@ TFormDescription MainForm() {
 
              Page("tsEvent", "Событие"),
              CheckBox("chkStateFlag", "Флаг состояния", 16, 14, 121, 0, "tsEvent"),
-             // A little wider than designed (153), short of the button beside it: a stand-in
-             // for the form's font may need the room for the last character.
-             CheckBox("chkAutoProcess", "Обрабатывать автоматич.", 16, 38, 160, 1, "tsEvent"),
+             CheckBox("chkAutoProcess", "Обрабатывать автоматич.", 16, 38, 153, 1, "tsEvent"),
              Button("btnEventProcessed", "СобытиеОбработано", 178, 14, 135, 25, 2, "tsEvent"),
 
              Page("tsOther", "Прочее"),

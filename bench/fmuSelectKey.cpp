@@ -60,7 +60,8 @@ TFormDescription SelectKeyForm() {
                  .Anchors = akRight | akBottom,
                  .TabOrder = 2,
                  .Style = BS_PUSHBUTTON,
-                 .ModalResult = mrOk},
+                 .ModalResult = mrOk,
+                 .Default = true},
                 {.Name = "btnCancel",
                  .ClassName = L"BUTTON",
                  .Caption = "Отмена",
@@ -71,7 +72,8 @@ TFormDescription SelectKeyForm() {
                  .Anchors = akRight | akBottom,
                  .TabOrder = 3,
                  .Style = BS_PUSHBUTTON,
-                 .ModalResult = mrCancel},
+                 .ModalResult = mrCancel,
+                 .Cancel = true},
             },
     };
 }

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace benchpad {
 
 namespace {
@@ -9,6 +11,9 @@ namespace {
 LRESULT Send(HWND Window, UINT Message, WPARAM WParam, const void* LParam) {
     return SendMessageW(Window, Message, WParam, reinterpret_cast<LPARAM>(LParam));
 }
+
+// Room beside a text in a cell or a header: what the list keeps on either side.
+constexpr int TextMargins = 12;
 
 }  // namespace
 
@@ -26,10 +31,31 @@ void TListView::AddColumn(std::wstring_view Caption, int Width) const {
 
 void TListView::FitLastColumn() const {
     const int count = ColumnCount();
-    if (count > 0) {
-        SendMessageW(FHandle, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(count - 1),
-                     LVSCW_AUTOSIZE_USEHEADER);
+    if (count == 0) {
+        return;
     }
+    const int last = count - 1;
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    int left = client.right - client.left;
+    for (int column = 0; column < last; ++column) {
+        left -= static_cast<int>(
+            SendMessageW(FHandle, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    }
+    // The list's own LVSCW_AUTOSIZE_USEHEADER leaves the column 0 pixels wide, out of reach,
+    // when the others take all the room.
+    const auto textWidth = [this](const std::wstring& Text) {
+        return static_cast<int>(Send(FHandle, LVM_GETSTRINGWIDTHW, 0, Text.c_str())) + TextMargins;
+    };
+    int width = textWidth(ColumnCaption(last));
+    if (left < width) {
+        for (int row = 0; row < Count(); ++row) {
+            width = std::max(width, textWidth(Text(row, last)));
+        }
+    } else {
+        width = left;
+    }
+    SendMessageW(FHandle, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(last), width);
 }
 
 int TListView::ColumnCount() const {
@@ -60,6 +86,7 @@ int TListView::Add(const std::vector<std::wstring>& Texts) const {
         sub.pszText = texts[column].data();
         Send(FHandle, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), &sub);
     }
+    FitLastColumn();
     return row;
 }
 

@@ -20,11 +20,13 @@ public:
 
     // Width 0 makes the column fill what the others leave (FitLastColumn keeps it so).
     void AddColumn(std::wstring_view Caption, int Width) const;
+    // The last column fills what the others leave; where that is less than its caption needs,
+    // it is as wide as its caption and its widest text, to be scrolled to.
     void FitLastColumn() const;
     [[nodiscard]] int ColumnCount() const;
     [[nodiscard]] std::wstring ColumnCaption(int Column) const;
 
-    // Appends a row; its index.
+    // Appends a row, and fits the last column to it; its index.
     int Add(const std::vector<std::wstring>& Texts) const;
     [[nodiscard]] int Count() const;
     [[nodiscard]] std::wstring Text(int Row, int Column) const;

@@ -80,6 +80,20 @@ bool SameClass(const std::wstring& ClassName, const wchar_t* Other) noexcept {
     return lstrcmpiW(ClassName.c_str(), Other) == 0;
 }
 
+// The extent of Text drawn in Font on Window, and the font's average character width.
+std::pair<SIZE, int> MeasureText(HWND Window, HFONT Font, const std::wstring& Text) {
+    HDC dc = GetDC(Window);
+    const HGDIOBJ previous = SelectObject(dc, Font);
+    RECT extent{};
+    DrawTextW(dc, Text.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(Window, dc);
+    return {SIZE{extent.right - extent.left, extent.bottom - extent.top},
+            static_cast<int>(metrics.tmAveCharWidth)};
+}
+
 std::wstring WindowText(HWND Window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(Window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -245,6 +259,10 @@ void TSizeableForm::CreateControls() {
     for (std::size_t i = 0; i < FControls.size(); ++i) {
         CreateControl(FControls[i], FirstControlId + static_cast<int>(i));
     }
+    // The stored places were laid out for the form's font; where the system draws a wider one,
+    // a caption keeps its place and gets the room its text needs: its control grows, and the
+    // controls beside it on its row move right as far as that takes.
+    FitCaptions();
 
     for (TControl& page : FControls) {
         if (IsPage(page)) {
@@ -335,6 +353,7 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
         return;
     }
     DWORD style = WS_CHILD | WS_VISIBLE | description.Style |
+                  (description.Default ? DWORD{BS_DEFPUSHBUTTON} : DWORD{0}) |
                   (description.TabOrder >= 0 ? DWORD{WS_TABSTOP} : DWORD{0}) |
                   (Control.Container ? DWORD{WS_CLIPSIBLINGS} : DWORD{0});
     DWORD exStyle = description.ExStyle;
@@ -368,18 +387,87 @@ void TSizeableForm::CreateControl(TControl& Control, int Id) {
     SendMessageW(Control.Handle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
 
     if (fitsItsText) {
-        HDC dc = GetDC(Control.Handle);
-        const HGDIOBJ previous = SelectObject(dc, FFont.get());
-        RECT extent{};
-        DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
-        TEXTMETRICW metrics{};
-        GetTextMetricsW(dc, &metrics);
-        SelectObject(dc, previous);
-        ReleaseDC(Control.Handle, dc);
+        const auto [extent, averageWidth] = MeasureText(Control.Handle, FFont.get(), caption);
         // Where the form's font is stood in for by another, the drawn glyphs may reach a few
         // pixels beyond the measured advance; the last character would be cut off.
-        description.Width = extent.right - extent.left + metrics.tmAveCharWidth;
-        description.Height = extent.bottom - extent.top;
+        description.Width = extent.cx + averageWidth;
+        description.Height = extent.cy;
+    }
+}
+
+int TSizeableForm::CaptionWidth(const TControl& Control) const {
+    const TControlDescription& description = Control.Description;
+    if (Control.FitsItsText) {
+        return MeasureText(Control.Handle, FFont.get(), WideText(description.Caption)).first.cx;
+    }
+    if (!SameClass(description.ClassName, L"BUTTON") || Control.Page >= 0) {
+        return 0;
+    }
+    switch (description.Style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: {
+            // The box, then the text half a character further.
+            const auto [extent, averageWidth] =
+                MeasureText(Control.Handle, FFont.get(), WideText(description.Caption));
+            return GetSystemMetrics(SM_CXMENUCHECK) + averageWidth / 2 + extent.cx;
+        }
+        default:
+            return 0;
+    }
+}
+
+void TSizeableForm::FitCaptions() {
+    std::vector<int> storedLeft;
+    for (const TControl& control : FControls) {
+        storedLeft.push_back(control.Description.Left);
+    }
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const int caption = CaptionWidth(FControls[i]);
+        if (caption == 0) {
+            continue;
+        }
+        TControlDescription& description = FControls[i].Description;
+        if (!FControls[i].FitsItsText) {
+            description.Width = std::max(description.Width, caption);
+        }
+        MakeRoom(i, description.Left + caption, storedLeft);
+    }
+}
+
+void TSizeableForm::MakeRoom(std::size_t Control, int Right, const std::vector<int>& StoredLeft) {
+    const TControl& mover = FControls[Control];
+    const TControlDescription& at = mover.Description;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControl& other = FControls[i];
+        const TControlDescription& place = other.Description;
+        const bool besideOnItsRow = other.Parent == mover.Parent && place.Left > at.Left &&
+                                    place.Top < at.Top + at.Height &&
+                                    at.Top < place.Top + place.Height;
+        if (i != Control && other.Page < 0 && besideOnItsRow && place.Left < Right) {
+            MoveRight(i, Right, StoredLeft);
+        }
+    }
+}
+
+void TSizeableForm::MoveRight(std::size_t Control, int Left, const std::vector<int>& StoredLeft) {
+    TControlDescription& moved = FControls[Control].Description;
+    if (moved.Left >= Left) {
+        return;
+    }
+    moved.Left = Left;
+    MakeRoom(Control, moved.Left + moved.Width, StoredLeft);
+    // Controls of its kind stored in a column with it stay in that column.
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControlDescription& other = FControls[i].Description;
+        if (FControls[i].Parent == FControls[Control].Parent &&
+            StoredLeft[i] == StoredLeft[Control] && other.Width == moved.Width &&
+            SameClass(other.ClassName, moved.ClassName.c_str())) {
+            MoveRight(i, Left, StoredLeft);
+        }
     }
 }
 
@@ -410,9 +498,12 @@ void TSizeableForm::AlignControls() {
             SendMessageW(FControls[static_cast<std::size_t>(control.Parent)].Handle, TCM_ADJUSTRECT,
                          FALSE, reinterpret_cast<LPARAM>(&control.Bounds));
         }
+        // No copy of the old picture: it may stem from a frame of the resize that the form
+        // has not painted yet.
         SetWindowPos(control.Handle, nullptr, control.Bounds.left, control.Bounds.top,
                      control.Bounds.right - control.Bounds.left,
-                     control.Bounds.bottom - control.Bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+                     control.Bounds.bottom - control.Bounds.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
 }
 
@@ -509,6 +600,92 @@ void TSizeableForm::Show() {
     ShowWindow(FHandle, SW_SHOW);
 }
 
+bool TSizeableForm::IsFormMessage(MSG& Message) {
+    if (FHandle == nullptr) {
+        return false;
+    }
+    if (Message.message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 &&
+        (Message.hwnd == FHandle || IsChild(FHandle, Message.hwnd))) {
+        int step = 0;
+        if (Message.wParam == VK_TAB) {
+            step = GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+        } else if (Message.wParam == VK_NEXT) {
+            step = 1;
+        } else if (Message.wParam == VK_PRIOR) {
+            step = -1;
+        }
+        if (step != 0 && TurnPage(step)) {
+            return true;
+        }
+    }
+    return IsDialogMessageW(FHandle, &Message) != FALSE;
+}
+
+bool TSizeableForm::LiesOn(std::size_t Control, int Container) const {
+    for (int parent = FControls[Control].Parent; parent >= 0;
+         parent = FControls[static_cast<std::size_t>(parent)].Parent) {
+        if (parent == Container) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int TSizeableForm::FindTabControl() const {
+    // The one that has the focus or holds it on a page; else the form's first.
+    const HWND focus = GetFocus();
+    int first = -1;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        if (!SameClass(FControls[i].Description.ClassName, WC_TABCONTROLW)) {
+            continue;
+        }
+        const int tabs = static_cast<int>(i);
+        if (first < 0) {
+            first = tabs;
+        }
+        for (std::size_t j = 0; j < FControls.size(); ++j) {
+            if (FControls[j].Handle == focus && (j == i || LiesOn(j, tabs))) {
+                return tabs;
+            }
+        }
+    }
+    return first;
+}
+
+bool TSizeableForm::TurnPage(int Step) {
+    const int tabs = FindTabControl();
+    if (tabs < 0) {
+        return false;
+    }
+    const HWND tabsHandle = FControls[static_cast<std::size_t>(tabs)].Handle;
+    const auto count = static_cast<int>(SendMessageW(tabsHandle, TCM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) {
+        return false;
+    }
+    const HWND focus = GetFocus();
+    bool focusOnPage = false;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        focusOnPage = focusOnPage || (FControls[i].Handle == focus && LiesOn(i, tabs));
+    }
+    const auto current = static_cast<int>(SendMessageW(tabsHandle, TCM_GETCURSEL, 0, 0));
+    const int next = current < 0 ? 0 : ((current + Step) % count + count) % count;
+    SendMessageW(tabsHandle, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+    ShowSelectedPages();
+    if (focusOnPage) {
+        // Into the page shown, to its first control in tab order, rather than onto the tabs.
+        for (const TControl& control : FControls) {
+            const auto style = static_cast<DWORD>(GetWindowLongW(control.Handle, GWL_STYLE));
+            if (control.Page < 0 && (style & WS_TABSTOP) != 0 &&
+                LiesOn(static_cast<std::size_t>(&control - FControls.data()), tabs) &&
+                IsWindowVisible(control.Handle) && IsWindowEnabled(control.Handle)) {
+                SetFocus(control.Handle);
+                break;
+            }
+        }
+    }
+    return true;
+}
+
 int TSizeableForm::ShowModal() {
     if (FModal || IsWindowVisible(FHandle)) {
         throw std::logic_error("Видимое окно " + FDescription.Name + " нельзя показать модально");
@@ -533,7 +710,7 @@ int TSizeableForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        if (FHandle == nullptr || !IsDialogMessageW(FHandle, &message)) {
+        if (FHandle == nullptr || !IsFormMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
@@ -619,21 +796,61 @@ void TSizeableForm::RestoreFocus() {
     SetFocus(focus != nullptr ? focus : FHandle);
 }
 
-void TSizeableForm::Command(WPARAM WParam, LPARAM LParam) {
-    if (LParam == 0) {
-        return;  // a menu, an accelerator, or Enter and Escape through IsDialogMessage
+int TSizeableForm::DefaultButtonId() const {
+    const HWND focus = GetFocus();
+    int focused = 0;
+    int preset = 0;
+    bool hasDefault = false;
+    for (std::size_t i = 0; i < FControls.size(); ++i) {
+        const TControl& control = FControls[i];
+        const int id = FirstControlId + static_cast<int>(i);
+        if (control.Description.Default) {
+            hasDefault = true;
+            if (IsWindowVisible(control.Handle) && IsWindowEnabled(control.Handle)) {
+                preset = id;
+            }
+        }
+        if (control.Handle == focus && IsPushButton(control)) {
+            focused = id;
+        }
     }
-    const int index = static_cast<int>(LOWORD(WParam)) - FirstControlId;
-    if (index < 0 || index >= static_cast<int>(FControls.size()) || HIWORD(WParam) != BN_CLICKED) {
-        return;
+    if (!hasDefault) {
+        return 0;
     }
-    const TControl& control = FControls[static_cast<std::size_t>(index)];
+    return focused != 0 ? focused : preset;
+}
+
+void TSizeableForm::Click(std::size_t Control) {
+    const TControl& control = FControls[Control];
     if (control.OnClick) {
         control.OnClick();
     }
     if (control.Description.ModalResult != mrNone) {
         FModalResult = control.Description.ModalResult;
     }
+}
+
+void TSizeableForm::Command(WPARAM WParam, LPARAM LParam) {
+    if (LParam == 0) {
+        // A menu, an accelerator, or Escape through IsDialogMessage, which names no control:
+        // none has the identifier IDCANCEL. (Enter names the button that DM_GETDEFID gave.)
+        if (WParam == IDCANCEL) {
+            for (std::size_t i = 0; i < FControls.size(); ++i) {
+                const TControl& control = FControls[i];
+                if (control.Description.Cancel && IsWindowVisible(control.Handle) &&
+                    IsWindowEnabled(control.Handle)) {
+                    Click(i);
+                    break;
+                }
+            }
+        }
+        return;
+    }
+    const int index = static_cast<int>(LOWORD(WParam)) - FirstControlId;
+    if (index < 0 || index >= static_cast<int>(FControls.size()) || HIWORD(WParam) != BN_CLICKED) {
+        return;
+    }
+    Click(static_cast<std::size_t>(index));
 }
 
 LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
@@ -668,10 +885,21 @@ LRESULT TSizeableForm::WindowProc(UINT Message, WPARAM WParam, LPARAM LParam) {
         case WM_SIZE:
             if (WParam != SIZE_MINIMIZED) {
                 AlignControls();
+                // The form paints what lies inside its group boxes, and a control that grew
+                // repaints only its new part: without this, edges and scroll bars of the size
+                // before would stay where they were drawn.
+                RedrawWindow(FHandle, nullptr, nullptr,
+                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
             }
             return 0;
         case WM_COMMAND:
             Command(WParam, LParam);
+            return 0;
+        case DM_GETDEFID:
+            // Asked by IsDialogMessage for Enter.
+            if (const int id = DefaultButtonId(); id != 0) {
+                return MAKELRESULT(id, DC_HASDEFID);
+            }
             return 0;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLOREDIT: {

@@ -67,6 +67,11 @@ struct TControlDescription {
     std::string Parent{};
     // A push button with a result ends its modal form with that result when clicked.
     int ModalResult = mrNone;
+    // The push button that Enter presses (drawn as the default one), and the one that Escape
+    // presses. In a form with a default button, Enter presses the push button that has the
+    // focus, if one has it.
+    bool Default = false;
+    bool Cancel = false;
     // Background of an edit or a label as a system colour index (COLOR_BTNFACE...); -1 for
     // the usual one, which is the window colour for every edit, read-only ones included.
     int Color = -1;
@@ -141,6 +146,12 @@ public:
     // Shows the form modeless.
     void Show();
 
+    // The form's keyboard interface for a message just retrieved, in place of IsDialogMessage
+    // (which it calls): Tab, the arrows, Enter and Escape, and Ctrl+Tab, Ctrl+Shift+Tab,
+    // Ctrl+PgDn and Ctrl+PgUp, which turn the pages of a tab control. True when the message
+    // was such a key and must not be dispatched.
+    bool IsFormMessage(MSG& Message);
+
     // Shows the form, disables its owner and runs the thread's messages until the form gets a
     // modal result; then enables the owner again and hides the form. WM_QUIT ends it with
     // mrCancel and is posted again for the loop outside. Raises std::logic_error when the form
@@ -186,6 +197,15 @@ private:
 
     void CreateControls();
     void CreateControl(TControl& Control, int Id);
+    void FitCaptions();
+    [[nodiscard]] int CaptionWidth(const TControl& Control) const;
+    void MakeRoom(std::size_t Control, int Right, const std::vector<int>& StoredLeft);
+    void MoveRight(std::size_t Control, int Left, const std::vector<int>& StoredLeft);
+    bool TurnPage(int Step);
+    [[nodiscard]] int FindTabControl() const;
+    [[nodiscard]] bool LiesOn(std::size_t Control, int Container) const;
+    [[nodiscard]] int DefaultButtonId() const;
+    void Click(std::size_t Control);
     void AlignControls();
     void ShowSelectedPages();
     [[nodiscard]] bool IsPage(const TControl& Control) const noexcept;

@@ -90,7 +90,7 @@ private:
 };
 
 TEST_F(KeyWindow, TrackArrivesAsKeysWithScanCodesInTheOrderSent) {
-    SendTrack("#9", "#13", "aA");
+    SendTracks(TTrackTexts{{{"#9", "aA", "#13"}, {}, {}}});
 
     const std::vector<TKeyMessage> expected = {
         Key(false, VK_TAB),    Key(true, VK_TAB),   Key(false, 'A'), Key(true, 'A'),
@@ -100,8 +100,9 @@ TEST_F(KeyWindow, TrackArrivesAsKeysWithScanCodesInTheOrderSent) {
     EXPECT_EQ(FReceived, expected);
 }
 
-TEST_F(KeyWindow, MalformedSuffixSendsNothingOfTheTrack) {
-    EXPECT_THROW(SendTrack("#9", "#13#", "abc"), std::runtime_error);
+TEST_F(KeyWindow, MalformedSuffixOfTrack3SendsNothingOfAnyTrack) {
+    EXPECT_THROW(SendTracks(TTrackTexts{{{"#9", "abc", "#13"}, {}, {"#35", "x", "#36#"}}}),
+                 std::runtime_error);
 
     Pump(300);
     EXPECT_TRUE(FReceived.empty());

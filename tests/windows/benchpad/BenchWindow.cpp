@@ -2,6 +2,7 @@
 
 #include <ole2.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "bench/ComServer.h"
@@ -59,7 +60,7 @@ void TBenchWindow::Run() {
         FForm = &form;
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            if (form.Handle() == nullptr || !IsDialogMessageW(form.Handle(), &message)) {
+            if (form.Handle() == nullptr || !form.IsFormMessage(message)) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
             }
@@ -123,6 +124,21 @@ void TBenchWindow::TypeInto(const char* Edit, std::initializer_list<WORD> Keys) 
     TypeKeys(Keys);
 }
 
+void TBenchWindow::Resize(HWND Window, int Right, int Down) const {
+    constexpr int Steps = 5;
+    OnUiThread([&] { SendMessageW(Window, WM_ENTERSIZEMOVE, 0, 0); });
+    for (int step = 0; step < Steps; ++step) {
+        OnUiThread([&] {
+            RECT frame{};
+            GetWindowRect(Window, &frame);
+            SetWindowPos(Window, nullptr, 0, 0, frame.right - frame.left + Right / Steps,
+                         frame.bottom - frame.top + Down / Steps, SWP_NOMOVE | SWP_NOZORDER);
+            RedrawWindow(Window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        });
+    }
+    OnUiThread([&] { SendMessageW(Window, WM_EXITSIZEMOVE, 0, 0); });
+}
+
 bool TBenchWindow::ChooseMenuItem(HMENU Menu, int Index) const {
     HWND menuWindow = nullptr;
     if (!WaitUntil([&] {
@@ -169,6 +185,82 @@ std::wstring ClipboardText() {
     }
     CloseClipboard();
     return text;
+}
+
+int TextWidth(HWND Control, const std::wstring& Text) {
+    HDC dc = GetDC(Control);
+    const HGDIOBJ previous =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(Control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(Control, dc);
+    return extent.cx;
+}
+
+COLORREF PixelOf(HWND Window, POINT Client) {
+    // Copied as a picture of the window is: GetPixel of a client DC sees no trace of what the
+    // window's children left on it.
+    RECT frame{};
+    GetWindowRect(Window, &frame);
+    POINT at = Client;
+    ClientToScreen(Window, &at);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 1;
+    info.bmiHeader.biHeight = 1;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window = GetWindowDC(Window);
+    HDC memory = CreateCompatibleDC(window);
+    void* bits = nullptr;
+    HBITMAP pixel = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ previous = SelectObject(memory, pixel);
+    BitBlt(memory, 0, 0, 1, 1, window, at.x - frame.left, at.y - frame.top, SRCCOPY);
+    GdiFlush();
+    const auto* bgr = static_cast<const BYTE*>(bits);
+    const COLORREF color = bgr != nullptr ? RGB(bgr[2], bgr[1], bgr[0]) : CLR_INVALID;
+    SelectObject(memory, previous);
+    DeleteObject(pixel);
+    DeleteDC(memory);
+    ReleaseDC(Window, window);
+    return color;
+}
+
+bool ShowsAsItDraws(HWND Control) {
+    RECT place{};
+    GetWindowRect(Control, &place);
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window = GetWindowDC(Control);
+    HDC memory = CreateCompatibleDC(window);
+    void* shownBits = nullptr;
+    void* drawnBits = nullptr;
+    HBITMAP shown = CreateDIBSection(window, &info, DIB_RGB_COLORS, &shownBits, nullptr, 0);
+    HBITMAP drawn = CreateDIBSection(window, &info, DIB_RGB_COLORS, &drawnBits, nullptr, 0);
+    const HGDIOBJ previous = SelectObject(memory, shown);
+    BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+    SelectObject(memory, drawn);
+    PrintWindow(Control, memory, 0);
+    GdiFlush();
+    const bool same =
+        shownBits != nullptr && drawnBits != nullptr &&
+        std::memcmp(shownBits, drawnBits,
+                    static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) == 0;
+    SelectObject(memory, previous);
+    DeleteObject(drawn);
+    DeleteObject(shown);
+    DeleteDC(memory);
+    ReleaseDC(Control, window);
+    return same;
 }
 
 }  // namespace benchpad::test

@@ -55,6 +55,9 @@ public:
     // Clicks into the edit, selects its text and types Keys over it: codes of the US layout
     // without Shift (letters come out in lower case).
     void TypeInto(const char* Edit, std::initializer_list<WORD> Keys) const;
+    // Window (of this thread) Right pixels wider and Down pixels taller, in steps painted one
+    // after the other, as a drag of its frame makes it.
+    void Resize(HWND Window, int Right, int Down = 0) const;
     // The item of the popup menu that shows now, clicked; false when no menu shows.
     bool ChooseMenuItem(HMENU Menu, int Index) const;
 
@@ -77,5 +80,14 @@ private:
 
 // The text on the clipboard; empty without text.
 [[nodiscard]] std::wstring ClipboardText();
+
+// The width of Text in the font Control draws with.
+[[nodiscard]] int TextWidth(HWND Control, const std::wstring& Text);
+
+// A pixel of Window's client area as the screen shows it.
+[[nodiscard]] COLORREF PixelOf(HWND Window, POINT Client);
+
+// Whether the screen shows the control as it draws itself now, pixel for pixel.
+[[nodiscard]] bool ShowsAsItDraws(HWND Control);
 
 }  // namespace benchpad::test

@@ -13,7 +13,10 @@ namespace {
 using wedgecard::test::ActiveWindowOf;
 using wedgecard::test::ClickAt;
 using wedgecard::test::ClickOn;
+using wedgecard::test::FocusOf;
+using wedgecard::test::PlaceOf;
 using wedgecard::test::TMouseButton;
+using wedgecard::test::TypeKeys;
 using wedgecard::test::WaitUntil;
 
 TEST(KeyLines, NameTheCodeAndGiveItBackWithoutTheName) {
@@ -103,6 +106,12 @@ TEST_F(KeySelection, OkAppendsTheCodeOfTheChosenLineToTheField) {
     EXPECT_EQ(Selected(list), 0);
     EXPECT_EQ(Line(list, 0), L"#8 (BackSpace)");
     EXPECT_FALSE(IsWindowEnabled(Bench.Form().Handle())) << "modal";
+    // The whole caption of the filter, beside the buttons, in the font the system draws with.
+    HWND filter = ControlOf(dialog, L"Button", L"Только с описанием");
+    const RECT filterPlace = PlaceOf(filter);
+    EXPECT_GE(filterPlace.right - filterPlace.left,
+              GetSystemMetrics(SM_CXMENUCHECK) + TextWidth(filter, L"Только с описанием"));
+    EXPECT_LE(filterPlace.right, PlaceOf(ControlOf(dialog, L"Button", L"ОК")).left);
 
     ClickLine(list, L"#13 (Enter)");
     ASSERT_TRUE(WaitUntil([&] { return Line(list, Selected(list)) == L"#13 (Enter)"; }))
@@ -176,6 +185,35 @@ TEST_F(KeySelection, ADoubleClickChoosesTheLine) {
     ClickLine(ControlOf(dialog, L"ListBox"), L"#57 (9 ()", 2);
     ASSERT_TRUE(WaitForClosed(dialog));
     EXPECT_EQ(Bench.TextOf("edtPrefix2"), L"#57");
+}
+
+TEST_F(KeySelection, EnterIsOkAndEscapeIsCancel) {
+    HWND dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND list = ControlOf(dialog, L"ListBox");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Bench.Thread()) == list; }));
+    TypeKeys({VK_DOWN, VK_RETURN});
+    ASSERT_TRUE(WaitForClosed(dialog));
+    EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9#9");
+
+    dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    list = ControlOf(dialog, L"ListBox");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Bench.Thread()) == list; }));
+    TypeKeys({VK_DOWN, VK_ESCAPE});
+    ASSERT_TRUE(WaitForClosed(dialog));
+    EXPECT_EQ(Bench.TextOf("edtPrefix1"), L"#9#9");
+}
+
+TEST_F(KeySelection, EnlargedItDrawsTheFilterAndTheButtonsWhereTheyGo) {
+    HWND dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    Bench.Resize(dialog, 80, 100);
+    for (const wchar_t* caption : {L"Только с описанием", L"ОК", L"Отмена"}) {
+        EXPECT_TRUE(WaitUntil([&] {
+            return ShowsAsItDraws(ControlOf(dialog, L"Button", caption));
+        })) << testing::PrintToString(std::wstring(caption));
+    }
 }
 
 }  // namespace

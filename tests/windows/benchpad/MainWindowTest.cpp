@@ -17,6 +17,7 @@ using testing::StartsWith;
 using wedgecard::test::PlaceOf;
 using wedgecard::test::TMouseButton;
 using wedgecard::test::TypeKeys;
+using wedgecard::test::TypeKeysHolding;
 using wedgecard::test::WaitUntil;
 
 constexpr int ConnectionTab = 0;
@@ -81,8 +82,10 @@ bool Inside(const RECT& Inner, const RECT& Outer) {
 
 struct TPlacedControl {
     std::wstring Text;
+    // For a label, where its text lies: the label is wider and lies under its neighbours.
     RECT Place;
-    bool Label;
+    // What a check box needs for its box and its text.
+    int NeededWidth;
 };
 
 // The visible controls that lie on the tab control's pages, with their places in the form.
@@ -90,13 +93,22 @@ std::vector<TPlacedControl> PageControls(const TfmMain& Form, RECT PageArea) {
     std::vector<TPlacedControl> found;
     for (HWND child = GetWindow(Form.Handle(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        const RECT place = PlaceOf(child);
+        RECT place = PlaceOf(child);
+        if (!IsWindowVisible(child) || child == Form.Control("pgcTop") ||
+            !Overlap(place, PageArea)) {
+            continue;
+        }
         wchar_t className[32] = {};
         GetClassNameW(child, className, 32);
-        if (IsWindowVisible(child) && child != Form.Control("pgcTop") && Overlap(place, PageArea)) {
-            found.push_back(
-                {wedgecard::test::TextOf(child), place, std::wstring(className) == L"Static"});
+        const std::wstring text = wedgecard::test::TextOf(child);
+        const auto type = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & BS_TYPEMASK;
+        int needed = 0;
+        if (std::wstring(className) == L"Static") {
+            place.right = place.left + TextWidth(child, text);
+        } else if (std::wstring(className) == L"Button" && type == BS_AUTOCHECKBOX) {
+            needed = GetSystemMetrics(SM_CXMENUCHECK) + TextWidth(child, text);
         }
+        found.push_back({text, place, needed});
     }
     return found;
 }
@@ -163,13 +175,13 @@ TEST_F(MainWindow, EveryPageShowsItsControlsSideBySideInsideTheTabs) {
             const TPlacedControl& control = controls[i];
             EXPECT_TRUE(Inside(control.Place, pageArea))
                 << "tab " << tab << ": " << testing::PrintToString(control.Text);
+            // Whole captions, in the font the system really draws with.
+            EXPECT_GE(control.Place.right - control.Place.left, control.NeededWidth)
+                << testing::PrintToString(control.Text);
             for (std::size_t j = i + 1; j < controls.size(); ++j) {
-                // A label may reach under the control beside it, which covers it there.
-                if (control.Label == controls[j].Label) {
-                    EXPECT_FALSE(Overlap(control.Place, controls[j].Place))
-                        << testing::PrintToString(control.Text) << " and "
-                        << testing::PrintToString(controls[j].Text);
-                }
+                EXPECT_FALSE(Overlap(control.Place, controls[j].Place))
+                    << testing::PrintToString(control.Text) << " and "
+                    << testing::PrintToString(controls[j].Text);
             }
         }
     }
@@ -387,18 +399,28 @@ TEST_F(MainWindow, ErrorsOfACommandAreShownAndChangeNothing) {
     EXPECT_FALSE(box.HasIcon);
 }
 
-TEST_F(MainWindow, ASwipeEndsAtTheFirstMalformedTrack) {
-    ASSERT_EQ(OpenDevice(), 0);
+TEST_F(MainWindow, AMalformedTrackSendsNoKeyAndItsErrorStaysUntilClosed) {
+    // With no device to take them, keys sent before the error would reach the error box,
+    // and the Enter that ends track 1 would close it.
     ASSERT_TRUE(Bench.ShowTab(SendTab));
     Bench.TypeInto("edtTestSuffix3", {'9'});
     ASSERT_TRUE(WaitUntil([&] { return Bench.TextOf("edtTestSuffix3") == L"9"; }));
     Bench.Click("btnSendData");
-    const TMessageBox box = Bench.TakeMessageBox();
+    const TMessageBox box = wedgecard::test::WaitForMessageBox(Bench.Thread());
+    ASSERT_NE(box.Handle, nullptr);
     EXPECT_EQ(box.Text, L"Неверный формат строки префикса/суффикса");
     EXPECT_TRUE(box.HasIcon);
-    // Tracks 1 and 2 went out before track 3 failed.
-    ASSERT_TRUE(WaitUntil([&] { return Events().Count() == 1; }, 5s));
-    EXPECT_EQ(Events().Text(0, 3), L"@1;12345=67890?@2Track2@3");
+    Sleep(1000);  // long after keys sent with it would have arrived
+    EXPECT_TRUE(IsWindowVisible(box.Handle)) << "the box went without the user";
+    ASSERT_TRUE(wedgecard::test::CloseMessageBox(box));
+
+    // A device sees nothing of the card either.
+    ASSERT_EQ(OpenDevice(), 0);
+    ASSERT_TRUE(Bench.ShowTab(SendTab));
+    Bench.Click("btnSendData");
+    EXPECT_EQ(Bench.TakeMessageBox().Text, L"Неверный формат строки префикса/суффикса");
+    Sleep(500);  // five times the quiet time
+    EXPECT_EQ(Events().Count(), 0);
 }
 
 TEST_F(MainWindow, DeviceTestShowsTheDriversDialogOverTheWindow) {
@@ -414,6 +436,77 @@ TEST_F(MainWindow, DeviceTestShowsTheDriversDialogOverTheWindow) {
     wedgecard::test::ClickOn(close);
     EXPECT_TRUE(WaitForResult(Succeeded));
     EXPECT_TRUE(IsWindowEnabled(Bench.Form().Handle()));
+}
+
+TEST_F(MainWindow, TheTabsAreReachedFromTheKeyboard) {
+    const TfmMain& form = Bench.Form();
+    const auto pageIs = [&](const char* Page) {
+        return WaitUntil([&] { return form.ActivePage("pgcTop") == Page; });
+    };
+    Bench.Click("edtSensitivity");
+    ASSERT_TRUE(WaitUntil([&] {
+        return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("edtSensitivity");
+    }));
+
+    TypeKeysHolding({VK_CONTROL}, {VK_TAB});
+    EXPECT_TRUE(pageIs("tsEvent"));
+    // The focus goes along to the page shown, not into a hidden one.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("chkStateFlag"); }));
+    TypeKeysHolding({VK_CONTROL}, {VK_NEXT});
+    EXPECT_TRUE(pageIs("tsOther"));
+    TypeKeysHolding({VK_CONTROL, VK_SHIFT}, {VK_TAB});
+    EXPECT_TRUE(pageIs("tsEvent"));
+    TypeKeysHolding({VK_CONTROL}, {VK_PRIOR});
+    EXPECT_TRUE(pageIs("tsMain"));
+    TypeKeysHolding({VK_CONTROL}, {VK_PRIOR});
+    EXPECT_TRUE(pageIs("tsSend")) << "round from the first to the last";
+
+    // The tabs are a tab stop, and their arrow keys turn the pages.
+    TypeKeys({VK_TAB}, true);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return wedgecard::test::FocusOf(Bench.Thread()) == form.Control("pgcTop"); }));
+    TypeKeys({VK_LEFT});
+    EXPECT_TRUE(pageIs("tsOther"));
+}
+
+TEST_F(MainWindow, TheLogColumnIsAsWideAsItsCaptionAndValues) {
+    ASSERT_EQ(OpenDevice(), 0);
+    const HWND list = Devices().Handle();
+    const auto width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 8, 0));
+    for (const wchar_t* text : {L"Лог", L"Вкл.", L"Выкл."}) {
+        EXPECT_GT(width, TextWidth(list, text)) << testing::PrintToString(std::wstring(text));
+    }
+}
+
+TEST_F(MainWindow, WideningTheWindowLeavesNoOldEdgeInsideTheGroupBoxes) {
+    const TfmMain& form = Bench.Form();
+    const auto group = [&](const char* Name) { return PlaceOf(form.Control(Name)); };
+    const RECT devices = group("grpDeviceList");
+    const RECT events = group("grpEventList");
+    // Between the frame's top line and the list, where the old right edge stood, the group
+    // shows what it shows further left, beyond its caption.
+    const auto edgeGone = [&](const RECT& Old, const char* List) {
+        const int bottom = PlaceOf(form.Control(List)).top - 2;
+        for (int y = Old.top + 12; y < bottom; ++y) {
+            const COLORREF inside = PixelOf(form.Handle(), POINT{Old.left + 300, y});
+            for (int x = Old.right - 4; x < Old.right + 4; ++x) {
+                if (PixelOf(form.Handle(), POINT{x, y}) != inside) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    Bench.OnUiThread([&] {
+        RedrawWindow(form.Handle(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    });
+    ASSERT_FALSE(edgeGone(devices, "lvDeviceList")) << "the edge is drawn before";
+    Bench.Resize(form.Handle(), 100);
+    ASSERT_EQ(group("grpDeviceList").right, devices.right + 100);
+    EXPECT_TRUE(WaitUntil([&] { return edgeGone(devices, "lvDeviceList"); }));
+    EXPECT_TRUE(WaitUntil([&] { return edgeGone(events, "lvEvents"); }));
 }
 
 }  // namespace

@@ -67,10 +67,16 @@ void Shoot(const std::string& Folder) {
         Save(form.Handle(), Folder, pictures[tab]);
     }
 
+    // Widened, as a drag of its frame widens it.
     bench.ShowTab(0);
+    bench.Resize(form.Handle(), 100);
+    Save(form.Handle(), Folder, "main-5-wider.png");
+
     bench.Click("btnSelectPrefix1");
     if (HWND dialog = WaitForActive(bench, L"Добавить код"); Check(dialog != nullptr, "keys")) {
         Save(dialog, Folder, "select-key.png");
+        bench.Resize(dialog, 80, 100);
+        Save(dialog, Folder, "select-key-larger.png");
         ClickOn(FindWindowExW(dialog, nullptr, L"Button", L"Отмена"));
         WaitUntil([&] { return !IsWindow(dialog); });
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <utility>
 
 namespace wedgecard::test {
@@ -42,16 +43,24 @@ void Send(std::vector<INPUT>& Inputs) {
 }  // namespace
 
 void TypeKeys(std::initializer_list<WORD> Codes, bool Shift) {
-    std::vector<INPUT> inputs;
     if (Shift) {
-        inputs.push_back(Key(VK_SHIFT, false));
+        TypeKeysHolding({VK_SHIFT}, Codes);
+    } else {
+        TypeKeysHolding({}, Codes);
+    }
+}
+
+void TypeKeysHolding(std::initializer_list<WORD> Held, std::initializer_list<WORD> Codes) {
+    std::vector<INPUT> inputs;
+    for (const WORD held : Held) {
+        inputs.push_back(Key(held, false));
     }
     for (const WORD code : Codes) {
         inputs.push_back(Key(code, false));
         inputs.push_back(Key(code, true));
     }
-    if (Shift) {
-        inputs.push_back(Key(VK_SHIFT, true));
+    for (auto held = std::rbegin(Held); held != std::rend(Held); ++held) {
+        inputs.push_back(Key(*held, true));
     }
     Send(inputs);
 }

@@ -21,6 +21,8 @@ bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limi
 // Key strokes through the system's input, as a keyboard would make them: each code is pressed
 // and released in turn. With Shift the whole sequence is typed with Shift held.
 void TypeKeys(std::initializer_list<WORD> Codes, bool Shift = false);
+// The same with the keys Held (VK_CONTROL, VK_SHIFT...) pressed around the whole sequence.
+void TypeKeysHolding(std::initializer_list<WORD> Held, std::initializer_list<WORD> Codes);
 
 // Polls Done, without running any messages, until it answers true or Limit passes; Done's
 // last answer. For a thread that drives windows of another thread.
