@@ -105,6 +105,20 @@ private:
     return TKBDUtils::ToAnsi(WideOf(Value));
 }
 
+// Holds a reference for the length of a call, so that a host that lets go of the object from
+// inside a callback (an event handler, a dialog's message loop) does not pull it away under
+// the running method.
+class TSelfReference {
+public:
+    explicit TSelfReference(IUnknown* Object) noexcept : FObject(Object) { FObject->AddRef(); }
+    TSelfReference(const TSelfReference&) = delete;
+    TSelfReference& operator=(const TSelfReference&) = delete;
+    ~TSelfReference() { FObject->Release(); }
+
+private:
+    IUnknown* FObject;
+};
+
 // A failure that carries its own COM status.
 class EOleError : public std::runtime_error {
 public:

@@ -16,6 +16,8 @@ void* Tole1C::FindInterface(REFIID Interface) noexcept {
 }
 
 HRESULT Tole1C::Init(IDispatch* Connection) {
+    // Letting go of the old sink runs the host's code, which may let go of this object.
+    const TSelfReference self(static_cast<IInitDone*>(this));
     FAsyncEvent.Reset();
     if (Connection != nullptr) {
         Connection->QueryInterface(IID_IAsyncEvent,
