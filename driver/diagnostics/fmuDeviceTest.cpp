@@ -122,8 +122,16 @@ bool TfmDeviceTest::KeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
 }
 
 void ShowDeviceTest() {
-    TfmDeviceTest form(GetActiveWindow());
-    form.ShowModal();
+    HWND owner = GetActiveWindow();
+    {
+        TfmDeviceTest form(owner);
+        form.ShowModal();
+    }
+    // Keys typed into the host before the dialog go back to it once the dialog is gone. Without
+    // a window manager (Wine) the owner is not always activated again when its dialog closes.
+    if (owner != nullptr && IsWindow(owner) && GetActiveWindow() == nullptr) {
+        SetActiveWindow(owner);
+    }
 }
 
 void TWinDeviceTestDialog::ShowDeviceTest() {

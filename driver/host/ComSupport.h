@@ -119,6 +119,26 @@ private:
     IUnknown* FObject;
 };
 
+// Moves Value into element Index of a host's one-dimensional array of variants, clearing what
+// the element held; Value is left empty. Written in place: SafeArrayPutElement copies the
+// variant only when the array carries the variant flag, which an array made from a bare
+// descriptor lacks, and the element would then share a string that the caller frees.
+inline HRESULT MoveIntoElement(SAFEARRAY* Array, LONG Index, VARIANT& Value) noexcept {
+    HRESULT status = SafeArrayLock(Array);
+    if (FAILED(status)) {
+        return status;
+    }
+    VARIANT* element = nullptr;
+    status = SafeArrayPtrOfIndex(Array, &Index, reinterpret_cast<void**>(&element));
+    if (SUCCEEDED(status)) {
+        VariantClear(element);
+        *element = Value;
+        VariantInit(&Value);
+    }
+    SafeArrayUnlock(Array);
+    return status;
+}
+
 // A failure that carries its own COM status.
 class EOleError : public std::runtime_error {
 public:

@@ -37,15 +37,15 @@ HRESULT Tole1C::GetInfo(SAFEARRAY** Info) {
         return S_OK;
     }
     VARTYPE type = VT_EMPTY;
-    if (FAILED(SafeArrayGetVartype(*Info, &type)) || type != VT_VARIANT) {
+    if (FAILED(SafeArrayGetVartype(*Info, &type)) || type != VT_VARIANT ||
+        SafeArrayGetElemsize(*Info) != sizeof(VARIANT)) {
         return S_OK;
     }
     VARIANT version;
     VariantInit(&version);
     version.vt = VT_BSTR;
     version.bstrVal = SysAllocString(L"1000");
-    LONG index = 0;
-    SafeArrayPutElement(*Info, &index, &version);
+    MoveIntoElement(*Info, 0, version);
     VariantClear(&version);
     return S_OK;
 }

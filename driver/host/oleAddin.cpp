@@ -470,8 +470,7 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
             VariantInit(&copy);
             copy.vt = VT_BSTR;
             copy.bstrVal = SysAllocStringLen(*slots[s].pbstrVal, SysStringLen(*slots[s].pbstrVal));
-            LONG index = lower + static_cast<LONG>(n - 1 - s);
-            SafeArrayPutElement(array, &index, &copy);
+            MoveIntoElement(array, lower + static_cast<LONG>(n - 1 - s), copy);
             VariantClear(&copy);
         }
         if (method->ResultType == VT_BOOL) {
