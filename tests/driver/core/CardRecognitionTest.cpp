@@ -127,6 +127,16 @@ TEST_F(CardRecognition, RaisesOneEventPerRecognisingDeviceInTheOrderOfOpening) {
     EXPECT_EQ(Received.at(1).Source, third);
 }
 
+TEST_F(CardRecognition, GivesACardThatSeveralDevicesReadToThemInTheOrderOfOpening) {
+    const std::string track2 = Open(Settings(100, "#33", "#34", "", "", "", ""));
+    const std::string bench = OpenBenchDevice();  // sees the card begin first
+    Build.Tap(9).Type("1").Tap(13).Tap(33).Type("2").Tap(34);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Driver.Events().Count(), 2);
+    EXPECT_EQ(Driver.Events().Items(0)->Source, track2);
+    EXPECT_EQ(Driver.Events().Items(1)->Source, bench);
+}
+
 TEST_F(CardRecognition, ConsumesTheKeysOfEachCardAndNoneBetweenThem) {
     Open(Settings(100, "#9", "#13", "", "", "", ""));
     Open(Settings(100, "#33", "#34", "", "", "", ""));
