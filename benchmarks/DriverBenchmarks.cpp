@@ -97,10 +97,10 @@ void ReceiveKeyboardData(benchmark::State& State) {
     bench.OpenDevices(static_cast<int>(State.range(0)));
     TKeys keys;
     AddSwipe(keys);
+    TKeyRanges consumed;
     for (auto _ : State) {
-        int start = 0;
-        int stop = 0;
-        benchmark::DoNotOptimize(bench.Driver.ReceiveKeyboardData(keys, start, stop));
+        consumed.clear();
+        benchmark::DoNotOptimize(bench.Driver.ReceiveKeyboardData(keys, consumed));
     }
     State.counters["records"] = keys.Count();
     State.counters["events/swipe"] =

@@ -1,6 +1,6 @@
 // A burst of keys through the real capture and recognition on the fake thread, with random
-// devices. Whatever the keys and templates: nothing crashes, the consumed range lies inside
-// the burst, and every key outside it reaches the window exactly once and in order.
+// devices. Whatever the keys and templates: nothing crashes, the consumed ranges lie inside
+// the burst, and every key outside them reaches the window exactly once and in order.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -74,25 +74,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
     // What the capture handed over, and what the recognition made of it.
     std::vector<std::vector<TStroke>> bursts;
-    std::vector<std::pair<int, int>> consumed;
-    driver.KeyboardHook().OnKeyboardData = [&](const TKeys& Keys, int& Start, int& Stop) {
+    std::vector<std::vector<bool>> consumed;
+    driver.KeyboardHook().OnKeyboardData = [&](const TKeys& Keys, TKeyRanges& Ranges) {
         std::vector<TStroke> burst;
         for (int i = 0; i < Keys.Count(); ++i) {
             burst.push_back(TStroke{Keys.Items(i)->Code(), Keys.Items(i)->KeyUp});
         }
-        const bool card = driver.ReceiveKeyboardData(Keys, Start, Stop);
-        if (card) {
-            if (Start < 0 || Start > Stop || Stop > Keys.Count() - 1) {
+        const bool card = driver.ReceiveKeyboardData(Keys, Ranges);
+        if (card == Ranges.empty()) {
+            Broken();
+        }
+        std::vector<bool> dropped(burst.size(), false);
+        for (const TKeyRange& range : Ranges) {
+            if (range.First < 0 || range.First > range.Last || range.Last > Keys.Count() - 1) {
                 Broken();
             }
-            consumed.emplace_back(Start, Stop);
-        } else {
-            if (Start != 0 || Stop != Keys.Count() - 1) {
-                Broken();
+            for (int i = range.First; i <= range.Last; ++i) {
+                dropped[static_cast<std::size_t>(i)] = true;
             }
-            consumed.emplace_back(Keys.Count(), Keys.Count());
         }
         bursts.push_back(std::move(burst));
+        consumed.push_back(std::move(dropped));
         return card;
     };
 
@@ -114,9 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 
     std::vector<TStroke> expected;
     for (std::size_t b = 0; b < bursts.size(); ++b) {
-        for (int i = 0; i < static_cast<int>(bursts[b].size()); ++i) {
-            if (i < consumed[b].first || i > consumed[b].second) {
-                expected.push_back(bursts[b][static_cast<std::size_t>(i)]);
+        for (std::size_t i = 0; i < bursts[b].size(); ++i) {
+            if (!consumed[b][i]) {
+                expected.push_back(bursts[b][i]);
             }
         }
     }

@@ -13,6 +13,10 @@ namespace {
 
 thread_local TKeyboardHook* FirstOnThread = nullptr;
 
+// Numbers the replay messages of every capture of the thread, so that a message left in the
+// queue by a capture that is gone never passes for one of a later capture.
+thread_local std::uint32_t NextSerial = 1;
+
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
            Message == wm::SysKeyUp;
@@ -46,24 +50,76 @@ TKeyboardHook::~TKeyboardHook() {
             break;
         }
     }
+    if (FExclusive) {
+        ResumeOthers(nullptr);
+    }
 }
 
-TKeyboardHook* TKeyboardHook::FindOnThread(std::uintptr_t Cookie) noexcept {
-    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook->Cookie() == Cookie) {
-            return hook;
+bool TKeyboardHook::Suspended() const noexcept {
+    if (FSuspensions > 0) {
+        return true;
+    }
+    // The latest exclusive capture that is on suspends all others.
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook->FExclusive && hook->FHook.Active()) {
+            return hook != this;
         }
     }
-    return nullptr;
+    return false;
 }
 
-TKeyboardHook* TKeyboardHook::FindTimerOwner(std::uintptr_t TimerID) noexcept {
-    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook->FTimerID != 0 && hook->FTimerID == TimerID) {
-            return hook;
+void TKeyboardHook::SetSuspended(bool Value) {
+    if (Value) {
+        ++FSuspensions;
+    } else if (FSuspensions > 0 && --FSuspensions == 0) {
+        Resume();
+    }
+}
+
+void TKeyboardHook::SetExclusive(bool Value) {
+    FExclusive = Value;
+    if (!Value) {
+        ResumeOthers(this);
+    }
+}
+
+void TKeyboardHook::Resume() {
+    if (Suspended()) {
+        return;
+    }
+    // The burst's timer may have been stopped while suspended.
+    if (FKeys->Count() > 0 && FTimerID == 0 && SwitchedOn()) {
+        StartTimer();
+    }
+    PostNextReplay();
+}
+
+void TKeyboardHook::ResumeOthers(const TKeyboardHook* Exclusive) noexcept {
+    // Resuming can end a burst at once (when no timer can be started), and the host's handler
+    // may then let go of captures of this list: each is looked up again before its turn.
+    std::vector<const TKeyboardHook*> others;
+    try {
+        for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr;
+             hook = hook->FNextOnThread) {
+            if (hook != Exclusive) {
+                others.push_back(hook);
+            }
+        }
+    } catch (...) {
+        return;
+    }
+    for (const TKeyboardHook* other : others) {
+        for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+            if (hook == other) {
+                try {
+                    hook->Resume();
+                } catch (...) {
+                    // A refused event (no timer could be started): nobody to report it to.
+                }
+                break;
+            }
         }
     }
-    return nullptr;
 }
 
 std::uintptr_t TKeyboardHook::Cookie() const noexcept {
@@ -78,7 +134,7 @@ TLogger& TKeyboardHook::Logger() {
 }
 
 void TKeyboardHook::SetActive(bool Value) {
-    if (Value == Active()) {
+    if (Value == SwitchedOn()) {
         return;
     }
     if (Value) {
@@ -91,14 +147,25 @@ void TKeyboardHook::SetActive(bool Value) {
     }
     StopTimer();
     if (FKeys->Count() > 0) {
-        FlushMessages(*FKeys, 0, FKeys->Count() - 1);
+        const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false));
     }
     if (FReplay.empty() && FHandlerDepth == 0) {
         FHook.SetActive(false);
+        if (FExclusive) {
+            ResumeOthers(this);
+        }
         return;
     }
     FDraining = true;
     PostNextReplay();
+}
+
+void TKeyboardHook::EndBurst() {
+    if (FKeys->Count() > 0 || FTimerID != 0) {
+        StopTimer();
+        ProcessBuffer();
+    }
 }
 
 void TKeyboardHook::FinishDraining() {
@@ -108,6 +175,9 @@ void TKeyboardHook::FinishDraining() {
     try {
         FHook.SetActive(false);
         FDraining = false;
+        if (FExclusive) {
+            ResumeOthers(this);
+        }
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
     }
@@ -132,20 +202,21 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
 
 void TKeyboardHook::HandleMessage(TMsg& Message) {
     if (IsKeyMessage(Message.message)) {
-        if (!FDraining) {
+        if (!FDraining && !Suspended()) {
             CaptureKey(Message);
         }
     } else if (Message.message == wm::Timer) {
-        if (TKeyboardHook* owner = FindTimerOwner(Message.wParam)) {
-            owner->StopTimer();
-            owner->ProcessBuffer();
+        if (FTimerID != 0 && Message.wParam == FTimerID) {
+            StopTimer();
+            // Suspended, the burst waits: Resume starts its quiet time again.
+            if (!Suspended()) {
+                ProcessBuffer();
+            }
         }
-    } else if (Message.message == WM_REPLAYKEY) {
-        if (TKeyboardHook* owner = FindOnThread(Message.wParam)) {
-            owner->ReplayKey(Message);
-        }
+    } else if (Message.message == WM_REPLAYKEY && Message.wParam == Cookie()) {
+        ReplayKey(Message);
     }
-    if (!FReplayPosted && !FReplay.empty()) {
+    if (!FReplayPosted && !FReplay.empty() && !Suspended()) {
         // A replay message could not be posted earlier (the queue was full). The thread is
         // emptying its queue now, so there is room again.
         PostNextReplay();
@@ -194,32 +265,32 @@ void TKeyboardHook::ProcessBuffer() {
     // The burst leaves the capture before the handler sees it: a handler that retrieves
     // messages (a host showing a dialog from its event handler) starts a new burst instead of
     // changing this one under the handler's feet.
-    std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+    const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
     const int count = burst->Count();
-    // Nothing is consumed unless the handler says so.
-    int start = count;
-    int stop = -1;
+    TKeyRanges consumed;
     bool cardData = false;
     std::exception_ptr failure;
     ++FHandlerDepth;
     try {
-        cardData = OnKeyboardData && OnKeyboardData(*burst, start, stop);
+        cardData = OnKeyboardData && OnKeyboardData(*burst, consumed);
         --FHandlerDepth;
     } catch (...) {
         --FHandlerDepth;
         // A handler that fails after it recognised card data (the host refused the event) has
-        // already reported the range it consumed; the rest still goes back.
+        // already reported what it consumed; the rest still goes back.
         failure = std::current_exception();
-        cardData = start <= stop;
+        cardData = true;
     }
-    start = std::clamp(start, 0, count);
-    stop = std::clamp(stop, -1, count - 1);
-    if (cardData && start <= stop) {
-        FlushMessages(*burst, 0, start - 1);
-        FlushMessages(*burst, stop + 1 - start, burst->Count() - 1);
-    } else {
-        FlushMessages(*burst, 0, count - 1);
+    std::vector<bool> dropped(static_cast<std::size_t>(count), false);
+    if (cardData) {
+        for (const TKeyRange& range : consumed) {
+            const int last = std::min(range.Last, count - 1);
+            for (int i = std::max(range.First, 0); i <= last; ++i) {
+                dropped[static_cast<std::size_t>(i)] = true;
+            }
+        }
     }
+    GiveBack(*burst, dropped);
     PostNextReplay();
     FinishDraining();
     if (failure) {
@@ -227,20 +298,37 @@ void TKeyboardHook::ProcessBuffer() {
     }
 }
 
-void TKeyboardHook::FlushMessages(TKeys& Burst, int First, int Last) {
-    Logger().Debug("FlushMessages: " + Burst.GetText(First, Last, true));
-    for (int i = First; i <= Last; ++i) {
-        TKey* key = Burst.Items(First);
-        if (key == nullptr) {
+void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
+    // One log line per stretch of keys between the cards: a burst with one card logs what came
+    // before it and what came after it, either possibly empty.
+    const int count = Burst.Count();
+    int first = 0;
+    while (true) {
+        int last = first;
+        while (last < count && !Dropped[static_cast<std::size_t>(last)]) {
+            ++last;
+        }
+        Logger().Debug("FlushMessages: " + Burst.GetText(first, last - 1, true));
+        if (last == count) {
             break;
         }
+        first = last;
+        while (first < count && Dropped[static_cast<std::size_t>(first)]) {
+            ++first;
+        }
+    }
+    // From the front, where taking a key off is cheap.
+    for (int i = 0; i < count; ++i) {
+        std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
-        FReplay.push_back(TReplay{std::unique_ptr<TKey>(key), FNextSerial++});
+        if (!Dropped[static_cast<std::size_t>(i)]) {
+            FReplay.push_back(TReplay{std::move(key), NextSerial++});
+        }
     }
 }
 
 void TKeyboardHook::PostNextReplay() {
-    if (FReplay.empty() || FReplayPosted) {
+    if (FReplay.empty() || FReplayPosted || Suspended()) {
         return;
     }
     if (!FHook.Active()) {
@@ -256,6 +344,13 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
     // was switched off, or not posted by us at all, is left alone.
     if (!FReplayPosted || FReplay.empty() ||
         Message.lParam != static_cast<std::intptr_t>(FReplay.front().Serial)) {
+        return;
+    }
+    if (Suspended()) {
+        // The key waits for the suspension to end (it would go to the dialog that has the focus
+        // now); Resume posts its message again.
+        Message.message = wm::Null;
+        FReplayPosted = false;
         return;
     }
     const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "driver/capture/CapturePlatform.h"
 #include "driver/capture/Keys.h"
@@ -17,11 +18,27 @@ class TLogger;
 // stream, holds the keys back while they come in a burst, hands the burst to OnKeyboardData
 // when no key has come for Sensitivity milliseconds, and gives back to the focused window every
 // key the handler did not consume, with the keyboard state of the moment it was taken.
+//
+// Several captures may be on in one thread (two driver objects, the device test dialog): each
+// sees every key message, the latest switched on first, and the keys one gives back pass the
+// ones switched on before it.
 class TKeyboardHook {
 public:
-    // Called with the finished burst; true when it holds card data, Start..Stop (inclusive) then
-    // being the keys to drop. Stop may lie past the last key.
-    using TKeyboardDataHandler = std::function<bool(const TKeys& Keys, int& Start, int& Stop)>;
+    // Called with the finished burst; true when it holds card data, Consumed then listing the
+    // keys to drop (ranges may overlap and reach past the last key). Every other key goes back.
+    using TKeyboardDataHandler = std::function<bool(const TKeys& Keys, TKeyRanges& Consumed)>;
+
+    // Suspends a capture for its lifetime (see SetSuspended).
+    class TSuspension {
+    public:
+        explicit TSuspension(TKeyboardHook& Hook) : FHook(Hook) { FHook.SetSuspended(true); }
+        TSuspension(const TSuspension&) = delete;
+        TSuspension& operator=(const TSuspension&) = delete;
+        ~TSuspension() { FHook.SetSuspended(false); }
+
+    private:
+        TKeyboardHook& FHook;
+    };
 
     explicit TKeyboardHook(TCapturePlatform& Platform);
     TKeyboardHook(const TKeyboardHook&) = delete;
@@ -29,8 +46,8 @@ public:
     // Switches the capture off (see SetActive) even when the system refuses to remove the hook.
     ~TKeyboardHook();
 
-    // Whether keys are being captured.
-    [[nodiscard]] bool Active() const noexcept { return FHook.Active() && !FDraining; }
+    // Whether keys are being captured: switched on and not suspended.
+    [[nodiscard]] bool Active() const noexcept { return SwitchedOn() && !Suspended(); }
 
     // Installs or removes the thread's message hook; the errors of TMessageHook pass through.
     // Switching off ends the capture at once: the burst timer stops and an unfinished burst
@@ -38,6 +55,20 @@ public:
     // (only the hook can replay a key with the keyboard state it was typed with); a failure to
     // remove it then is logged, with nobody left to report it to.
     void SetActive(bool Value);
+
+    // Suspended (the calls nest), the capture takes no keys and keeps what it holds, the burst
+    // and the keys on their way back; resumed, it ends the burst after the quiet time and goes
+    // on giving keys back. Switching it on or off works as usual meanwhile.
+    void SetSuspended(bool Value);
+    // Suspended by its owner, or by an exclusive capture switched on after it.
+    [[nodiscard]] bool Suspended() const noexcept;
+
+    // An exclusive capture (the device test dialog's) suspends every other capture of its
+    // thread while it is switched on, so that none of them gives a key back meanwhile.
+    void SetExclusive(bool Value);
+
+    // Ends the burst being captured now, as if its quiet time had passed.
+    void EndBurst();
 
     [[nodiscard]] std::int32_t Sensitivity() const noexcept { return FSensitivity; }
     void SetSensitivity(std::int32_t Value) noexcept { FSensitivity = Value; }
@@ -57,27 +88,26 @@ private:
         std::uint32_t Serial = 0;
     };
 
+    [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
     void HandleMessage(TMsg& Message);
     void CaptureKey(TMsg& Message);
     void ReplayKey(TMsg& Message);
     void StopTimer();
     void StartTimer();
     void ProcessBuffer();
-    void FlushMessages(TKeys& Burst, int First, int Last);
+    // Gives back the keys of Burst not marked in Dropped, and drops the others.
+    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped);
     void PostNextReplay();
     void FinishDraining();
+    // Picks up where a suspension left off.
+    void Resume();
+    static void ResumeOthers(const TKeyboardHook* Exclusive) noexcept;
     // The last resort of destruction: whatever is held goes straight to the focused window.
     void ReleaseHeldKeys();
     void PostToFocus(const TKey& Key);
     [[nodiscard]] TWindowHandle FocusWindow();
     [[nodiscard]] std::uintptr_t Cookie() const noexcept;
     TLogger& Logger();
-
-    // Live objects of the calling thread, so that a timer or replay message of one that is
-    // shadowed by a later capture still reaches it, and so that a replay message's cookie is
-    // checked against live objects before it is trusted.
-    [[nodiscard]] static TKeyboardHook* FindOnThread(std::uintptr_t Cookie) noexcept;
-    [[nodiscard]] static TKeyboardHook* FindTimerOwner(std::uintptr_t TimerID) noexcept;
 
     TCapturePlatform& FPlatform;
     std::unique_ptr<TKeys> FKeys;
@@ -91,12 +121,14 @@ private:
     // reaches the window before the next key does, and no burst can overrun the queue.
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
-    std::uint32_t FNextSerial = 1;
     // Switched off, the hook still in place until the keys on their way back are through.
     bool FDraining = false;
     // OnKeyboardData calls in progress: the burst they hold is not in FKeys.
     int FHandlerDepth = 0;
+    int FSuspensions = 0;
+    bool FExclusive = false;
 
+    // The captures of the calling thread, the latest created first.
     TKeyboardHook* FNextOnThread = nullptr;
 };
 

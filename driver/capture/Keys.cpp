@@ -225,69 +225,111 @@ bool TKeys::MatchCodes(int& Index, std::string_view Codes) const {
     return collected == Codes;
 }
 
+int TKeys::FindCodes(std::string_view Codes, int First, int Limit) const {
+    for (int i = std::max(First, 0); i < Limit; ++i) {
+        int matchEnd = i;
+        if (MatchCodes(matchEnd, Codes)) {
+            return i;
+        }
+    }
+    return Limit;
+}
+
 bool TKeys::FindTrack(std::string_view Prefix, std::string_view Suffix, std::string& Text,
-                      int& Stop, int& Start) const {
+                      int& Stop, int& Start, int Limit) const {
+    const int limit = std::min(Limit, Count());
     const int searchFrom = std::max(Start, 0);
     Text.clear();
+    if (Prefix.empty() && Suffix.empty()) {
+        return false;
+    }
 
     int trackStart = searchFrom;
     int dataStart = searchFrom;
-    bool prefixFound = false;
     if (!Prefix.empty()) {
-        for (int i = searchFrom; i < Count() && !prefixFound; ++i) {
-            int matchEnd = i;
-            if (MatchCodes(matchEnd, Prefix)) {
-                prefixFound = true;
-                trackStart = i;
-                dataStart = matchEnd;
-            }
+        // Without its prefix there is no track: keys that merely end in the suffix key (a word
+        // typed and Enter) would make one.
+        trackStart = FindCodes(Prefix, searchFrom, limit);
+        if (trackStart >= limit) {
+            return false;
         }
-        if (!prefixFound) {
-            trackStart = dataStart = searchFrom;
-        }
+        dataStart = trackStart;
+        MatchCodes(dataStart, Prefix);
     }
 
     if (Suffix.empty()) {
-        if (!prefixFound) {
-            return false;
-        }
-        Text = GetText(dataStart, Count() - 1, true);
+        Text = GetText(dataStart, limit - 1, true);
         Start = trackStart;
-        Stop = Count() - 1;
+        Stop = limit - 1;
         return true;
     }
 
-    for (int j = dataStart; j < Count(); ++j) {
-        int matchEnd = j;
-        if (MatchCodes(matchEnd, Suffix)) {
-            Start = trackStart;
-            Stop = matchEnd;
-            Text = GetText(dataStart, j - 1, true);
-            return true;
-        }
+    const int suffixStart = FindCodes(Suffix, dataStart, limit);
+    if (suffixStart >= limit) {
+        return false;
     }
-    return false;
+    int suffixEnd = suffixStart;
+    MatchCodes(suffixEnd, Suffix);
+    Start = trackStart;
+    Stop = suffixEnd;
+    Text = GetText(dataStart, suffixStart - 1, true);
+    return true;
 }
 
 bool TKeys::FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const {
     for (auto& track : Tracks) {
         track.clear();
     }
-    int position = 0;
-    int trackEnd = 0;
+    int position = std::max(Start, 0);
     Start = Count() - 1;
     Stop = 0;
     bool found = false;
+    std::array<int, 3> starts{};
+    std::array<bool, 3> taken{};
     for (std::size_t t = 0; t < Templates.size(); ++t) {
         const TTrackTemplate& frame = Templates[t];
-        if (!FindTrack(frame.Prefix, frame.Suffix, Tracks[t], trackEnd, position)) {
+        // The card ends where the prefix of a track it already has comes again: that is the
+        // next card. A prefix shared with this track tells nothing; the order decides then.
+        // A track without a prefix matches from the search position whatever follows.
+        int limit = Count();
+        for (std::size_t a = 0; a < t && !frame.Prefix.empty(); ++a) {
+            const std::string& prefix = Templates[a].Prefix;
+            if (taken[a] && !prefix.empty() && prefix != frame.Prefix) {
+                limit = FindCodes(prefix, std::max(position, starts[a] + 1), limit);
+            }
+        }
+        int trackStart = position;
+        int trackEnd = 0;
+        std::string text;
+        if (!FindTrack(frame.Prefix, frame.Suffix, text, trackEnd, trackStart, limit)) {
             continue;
         }
+        // A later track complete before this one is a card without this track, ahead of it.
+        bool laterCardFirst = false;
+        for (std::size_t l = t + 1; l < Templates.size() && !laterCardFirst; ++l) {
+            const TTrackTemplate& later = Templates[l];
+            if (later.Prefix.empty() || later.Suffix.empty()) {
+                continue;
+            }
+            int laterStart = position;
+            int laterEnd = 0;
+            std::string laterText;
+            laterCardFirst = FindTrack(later.Prefix, later.Suffix, laterText, laterEnd, laterStart,
+                                       trackStart) &&
+                             laterEnd <= trackStart;
+        }
+        if (laterCardFirst) {
+            continue;
+        }
+        Tracks[t] = std::move(text);
+        taken[t] = true;
+        starts[t] = trackStart;
         found = true;
-        Start = std::min(Start, position);
+        Start = std::min(Start, trackStart);
         if (frame.Suffix.empty()) {
             // An unframed track runs to the end, and the search stays at its start.
             Stop = std::max(Stop, trackEnd);
+            position = trackStart;
         } else {
             // A framed track ends with its suffix keys and their releases; trackEnd is the
             // first key press after them, which a person may already have typed and which is

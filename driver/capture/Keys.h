@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/capture/CapturePlatform.h"
 #include "driver/core/OwnerList.h"
@@ -66,9 +68,11 @@ public:
     bool MatchCodes(int& Index, std::string_view Codes) const;
 
     // One track framed by Prefix and Suffix, searched from Start. On success Start is where the
-    // track begins, Stop where it ends and Text its escaped data.
+    // track begins, Stop where it ends and Text its escaped data. A configured prefix must be
+    // there: only a track without one begins at the search position. The track lies before
+    // Limit (a track without a suffix runs up to it).
     bool FindTrack(std::string_view Prefix, std::string_view Suffix, std::string& Text, int& Stop,
-                   int& Start) const;
+                   int& Start, int Limit = std::numeric_limits<int>::max()) const;
 
     struct TTrackTemplate {
         std::string Prefix;
@@ -77,14 +81,28 @@ public:
     using TTemplates = std::array<TTrackTemplate, 3>;
     using TTracks = std::array<std::string, 3>;
 
-    // Tracks 1 to 3 of one device; Start..Stop (inclusive) are the keys all tracks found
-    // cover, from the first prefix to the last suffix and its releases.
+    // Tracks 1 to 3 of one device's first card from Start on (from 0 when Start is negative);
+    // Start..Stop (inclusive) are then the keys its tracks cover, from the first prefix to the
+    // last suffix and its releases. A card's tracks come in their order: the card ends where a
+    // prefix of one of its tracks comes again, and a track that follows a complete later track
+    // belongs to the next card. The next card is searched from Stop + 1.
     bool FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const;
 
 private:
     template <class TAppend>
     void WalkText(int First, int Last, TAppend&& Append) const;
+    // The first position from First up to Limit where the key presses spell Codes; Limit when
+    // there is none.
+    [[nodiscard]] int FindCodes(std::string_view Codes, int First, int Limit) const;
 };
+
+// Keys of a burst, First..Last inclusive.
+struct TKeyRange {
+    int First = 0;
+    int Last = -1;
+    bool operator==(const TKeyRange&) const = default;
+};
+using TKeyRanges = std::vector<TKeyRange>;
 
 // The US layout the driver reads characters with: [ShiftState][virtual-key code], 0 for a key
 // without a character.

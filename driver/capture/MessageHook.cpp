@@ -1,5 +1,6 @@
 #include "driver/capture/MessageHook.h"
 
+#include <array>
 #include <stdexcept>
 #include <string>
 
@@ -109,14 +110,55 @@ void TMessageHook::DoHook(int Code, std::uintptr_t WParam, std::intptr_t LParam)
     }
 }
 
+bool TMessageHook::IsLinked(const TMessageHook* Hook) noexcept {
+    for (const TMessageHook* hook = CurrentHook; hook != nullptr; hook = hook->FPrevious) {
+        if (hook == Hook) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LParam) {
+    // The objects active now, in the order they are served. A handler may switch objects off
+    // or destroy them (they leave the chain and are skipped), or switch new ones on (served
+    // from the next message on).
+    std::array<TMessageHook*, 8> few{};
+    std::vector<TMessageHook*> many;
+    std::size_t count = 0;
+    for (TMessageHook* hook = CurrentHook; hook != nullptr; hook = hook->FPrevious) {
+        if (count < few.size()) {
+            few[count] = hook;
+        } else {
+            if (many.empty()) {
+                many.assign(few.begin(), few.end());
+            }
+            many.push_back(hook);
+        }
+        ++count;
+    }
+    TMessageHook* const* served = many.empty() ? few.data() : many.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        TMessageHook* hook = served[i];
+        if (!IsLinked(hook)) {
+            continue;
+        }
+        // Nothing may unwind into the system's message retrieval.
+        try {
+            hook->DoHook(Code, WParam, LParam);
+        } catch (...) {
+        }
+    }
+}
+
 std::intptr_t TMessageHook::MessageHookProc(TCapturePlatform& Platform, int Code,
                                             std::uintptr_t WParam, std::intptr_t LParam) {
     if (ChainDepth == 0 && CurrentHook != nullptr) {
         ++ServingDepth;
-        // Nothing may unwind into the system's message retrieval.
         try {
-            CurrentHook->DoHook(Code, WParam, LParam);
+            ServeAll(Code, WParam, LParam);
         } catch (...) {
+            // Out of memory for the list of more than a few objects.
         }
         if (--ServingDepth == 0) {
             RunDeferred();

@@ -11,8 +11,8 @@ namespace wedgecard {
 // One WH_GETMESSAGE hook on the calling thread, forwarding every retrieved message to OnHook.
 //
 // Several objects may be active on one thread (two driver objects, or the driver and its test
-// dialog). Each installs its own system hook, but a message is served once, to the object
-// activated last; when it is switched off, the one before it is served again.
+// dialog). Each installs its own system hook, but the message is served once to all of them in
+// turn, the object activated last first, each seeing the message as the one before left it.
 class TMessageHook {
 public:
     using THookHandler = std::function<void(int Code, std::uintptr_t WParam, std::intptr_t LParam)>;
@@ -39,7 +39,8 @@ public:
     static std::intptr_t MessageHookProc(TCapturePlatform& Platform, int Code,
                                          std::uintptr_t WParam, std::intptr_t LParam);
 
-    // The object the calling thread's messages are served to; null when none is active.
+    // The object activated last of those active on the calling thread, the first served;
+    // null when none is active.
     [[nodiscard]] static TMessageHook* CurrentMessageHook() noexcept;
 
     // Whether a handler is serving a message on the calling thread right now. The handler may
@@ -53,6 +54,9 @@ public:
 private:
     void Link() noexcept;
     void Unlink() noexcept;
+    // Compares addresses only: Hook may have been destroyed.
+    [[nodiscard]] static bool IsLinked(const TMessageHook* Hook) noexcept;
+    static void ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LParam);
 
     TCapturePlatform& FPlatform;
     THookHandle FHandle = nullptr;

@@ -74,6 +74,21 @@ TKBDDriver::TKBDDriver(const TDriverServices& Services) : FServices(Services) {
 
 TKBDDriver::~TKBDDriver() {
     FEvents.reset();
+    if (FKeyboardHook) {
+        // A card being swiped as the driver goes must not be typed into the host's window: the
+        // burst held is examined now, and its cards' keys are dropped without events (nobody is
+        // left to take them); the other keys go back.
+        FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
+            for (const TCardRead& card : FindCards(Keys)) {
+                Consumed.push_back(card.Keys);
+            }
+            return !Consumed.empty();
+        };
+        try {
+            FKeyboardHook->EndBurst();
+        } catch (...) {
+        }
+    }
     FDevices.reset();
     FKeyboardHook.reset();
     FLogger.reset();
@@ -103,8 +118,8 @@ TDeviceManager& TKBDDriver::Devices() {
 TKeyboardHook& TKBDDriver::KeyboardHook() {
     if (!FKeyboardHook) {
         FKeyboardHook = std::make_unique<TKeyboardHook>(FServices.Capture);
-        FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, int& Start, int& Stop) {
-            return ReceiveKeyboardData(Keys, Start, Stop);
+        FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
+            return ReceiveKeyboardData(Keys, Consumed);
         };
     }
     return *FKeyboardHook;
@@ -204,19 +219,12 @@ bool TKBDDriver::DeviceTest(std::wstring& AdditionalDescription) {
     bool result = ClearError();
     AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
     try {
-        // The dialog captures keys itself; the two captures are never on together.
-        const bool wasActive = KeyboardHook().Active();
-        KeyboardHook().SetActive(false);
-        try {
-            FServices.DeviceTestDialog.ShowDeviceTest();
-        } catch (...) {
-            try {
-                KeyboardHook().SetActive(wasActive);
-            } catch (...) {
-            }
-            throw;
-        }
-        KeyboardHook().SetActive(wasActive);
+        // The dialog captures keys itself; the driver's capture stands aside meanwhile. It is
+        // suspended, not switched off: switched off, it would give back the keys it holds (typed
+        // into the host just before) while the dialog is up, into the dialog. Suspended, it
+        // keeps them and deals with them once the dialog is closed.
+        const TKeyboardHook::TSuspension suspended(KeyboardHook());
+        FServices.DeviceTestDialog.ShowDeviceTest();
     } catch (const std::exception& error) {
         result = HandleError(error);
         AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
@@ -268,58 +276,89 @@ void TKBDDriver::FireEvent(const T1CEvent& Event) {
     OnEvent(source, message, data);
 }
 
-bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop) {
+std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
+    // The cards of each device, in the order of the devices' opening.
+    std::vector<std::vector<TCardRead>> cards;
+    for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
+        const T1CDevice& device = *FDevices->Items(i);
+        TKeys::TTemplates templates;
+        for (std::size_t t = 0; t < templates.size(); ++t) {
+            templates[t] = {device.Prefixes[t], device.Suffixes[t]};
+        }
+        std::vector<TCardRead>& read = cards.emplace_back();
+        int position = 0;
+        while (position < Keys.Count()) {
+            TKeys::TTracks tracks;
+            int start = position;
+            int stop = 0;
+            if (!Keys.FindTracks(templates, start, tracks, stop)) {
+                break;
+            }
+            if (std::any_of(tracks.begin(), tracks.end(),
+                            [](const std::string& track) { return !track.empty(); })) {
+                read.push_back(
+                    TCardRead{device.ID(), TKeyRange{start, stop}, FormatTrackData(tracks)});
+            }
+            position = stop + 1;
+        }
+    }
+
+    // The cards in the order they were swiped; a card that several devices read goes to them in
+    // the order of their opening, whichever of them saw it begin first.
+    std::vector<TCardRead> ordered;
+    std::vector<std::size_t> next(cards.size(), 0);
+    while (true) {
+        std::size_t first = cards.size();
+        for (std::size_t d = 0; d < cards.size(); ++d) {
+            if (next[d] < cards[d].size() &&
+                (first == cards.size() ||
+                 cards[d][next[d]].Keys.First < cards[first][next[first]].Keys.First)) {
+                first = d;
+            }
+        }
+        if (first == cards.size()) {
+            break;
+        }
+        std::size_t chosen = first;
+        for (std::size_t d = 0; d < first; ++d) {
+            if (next[d] < cards[d].size() &&
+                cards[d][next[d]].Keys.First <= cards[first][next[first]].Keys.Last) {
+                chosen = d;
+                break;
+            }
+        }
+        ordered.push_back(std::move(cards[chosen][next[chosen]++]));
+    }
+    return ordered;
+}
+
+bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
     Logger().Debug("ReceiveKeyboardData <-" + Keys.GetText(0, Keys.Count() - 1, true));
 
     // Delivering an event runs the host's handler, which may close devices or open new ones:
-    // walk the devices that were open when the burst ended, skipping any closed meanwhile.
-    std::vector<std::string> deviceIDs;
-    deviceIDs.reserve(static_cast<std::size_t>(Devices().Count()));
-    for (int i = 0; i < Devices().Count(); ++i) {
-        deviceIDs.push_back(Devices().Items(i)->ID());
-    }
-
-    int first = Keys.Count() - 1;
-    int last = 0;
+    // the cards are those of the devices open when the burst ended, skipping any device
+    // closed meanwhile.
     bool found = false;
     std::exception_ptr refused;
-    for (const std::string& id : deviceIDs) {
-        const T1CDevice* device = Devices().Find(id);
-        if (device == nullptr) {
-            continue;
-        }
-        TKeys::TTemplates templates;
-        for (std::size_t t = 0; t < templates.size(); ++t) {
-            templates[t] = {device->Prefixes[t], device->Suffixes[t]};
-        }
-        TKeys::TTracks tracks;
-        int trackStart = 0;
-        int trackStop = 0;
-        if (!Keys.FindTracks(templates, trackStart, tracks, trackStop)) {
+    for (const TCardRead& card : FindCards(Keys)) {
+        if (Devices().Find(card.DeviceID) == nullptr) {
             continue;
         }
         found = true;
-        first = std::min(first, trackStart);
-        last = std::max(last, trackStop);
         // Reported before the delivery, which may fail: the capture still knows what the
         // events queued so far consumed.
-        Start = first;
-        Stop = last;
+        Consumed.push_back(card.Keys);
         try {
-            AddDataEvent(id, EventNames[static_cast<std::size_t>(TEventKind::CardRead)],
-                         FormatTrackData(tracks));
+            AddDataEvent(card.DeviceID, EventNames[static_cast<std::size_t>(TEventKind::CardRead)],
+                         card.Data);
         } catch (...) {
             // The host refused the delivery; that event stays queued as the outstanding one.
-            // The other devices still get theirs queued behind it: stopping here would lose
-            // their card reads and type their tracks into the host's window.
+            // The other cards still get theirs queued behind it: stopping here would lose
+            // them and type their tracks into the host's window.
             if (!refused) {
                 refused = std::current_exception();
             }
         }
-    }
-    if (!found) {
-        Start = 0;
-        Stop = Keys.Count() - 1;
     }
     if (refused) {
         std::rethrow_exception(refused);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/capture/CapturePlatform.h"
 #include "driver/capture/Keys.h"
@@ -50,10 +51,11 @@ public:
 
     TKBDEventHandler OnEvent;
 
-    // The capture's hand-over at the end of a burst: one card-read event per device that finds
-    // its tracks in Keys; Start..Stop are the keys consumed. A delivery the host refuses is
-    // raised once every device has had its turn.
-    bool ReceiveKeyboardData(const TKeys& Keys, int& Start, int& Stop);
+    // The capture's hand-over at the end of a burst: one card-read event per card a device
+    // finds in Keys, in the order of the cards (of the devices' opening for one card); each
+    // card's keys are added to Consumed. A delivery the host refuses is raised once every card
+    // has had its turn.
+    bool ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed);
 
     // "@1" track 1 "@2" track 2 "@3" track 3, every "@" inside a track doubled.
     [[nodiscard]] static std::string FormatTrackData(const TKeys::TTracks& Tracks);
@@ -70,6 +72,16 @@ public:
     TLogger& Logger();
 
 private:
+    // A card one device read: its keys and the data string of its tracks.
+    struct TCardRead {
+        std::string DeviceID;
+        TKeyRange Keys;
+        std::string Data;
+    };
+    // Every card of every open device in Keys, in the order they are to be delivered. Keys
+    // whose tracks are all empty are no card (End and Home pressed quickly can frame one).
+    [[nodiscard]] std::vector<TCardRead> FindCards(const TKeys& Keys);
+
     bool ClearError() noexcept;
     bool HandleError(const std::exception& Error);
 

@@ -105,23 +105,33 @@ TKeyboardHook& TfmDeviceTest::KeyboardHook() {
     if (!FKeyboardHook) {
         FKeyboardHook = std::make_unique<TKeyboardHook>(*FPlatform);
         FKeyboardHook->SetSensitivity(Sensitivity);
-        FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, int& Start, int& Stop) {
-            return KeyboardData(Keys, Start, Stop);
+        // Other captures of the thread (other driver objects) would give keys back into the
+        // dialog meanwhile.
+        FKeyboardHook->SetExclusive(true);
+        FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
+            return KeyboardData(Keys, Consumed);
         };
     }
     return *FKeyboardHook;
 }
 
-bool TfmDeviceTest::KeyboardData(const TKeys& Keys, int& Start, int& Stop) {
-    Start = 0;
-    Stop = Keys.Count();
+bool TfmDeviceTest::KeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
+    Consumed.push_back(TKeyRange{0, Keys.Count()});
     SetText("edtTestInput", Keys.GetDisplayText(0, Keys.Count() - 1));
     return true;
 }
 
 void ShowDeviceTest() {
-    TfmDeviceTest form(GetActiveWindow());
-    form.ShowModal();
+    HWND owner = GetActiveWindow();
+    {
+        TfmDeviceTest form(owner);
+        form.ShowModal();
+    }
+    // Keys typed into the host before the dialog go back to it once the dialog is gone. Without
+    // a window manager (Wine) the owner is not always activated again when its dialog closes.
+    if (owner != nullptr && IsWindow(owner) && GetActiveWindow() == nullptr) {
+        SetActiveWindow(owner);
+    }
 }
 
 void TWinDeviceTestDialog::ShowDeviceTest() {

@@ -23,7 +23,7 @@ public:
 
     // The capture's OnKeyboardData: the whole burst is card data, and it replaces the text
     // shown.
-    bool KeyboardData(const TKeys& Keys, int& Start, int& Stop);
+    bool KeyboardData(const TKeys& Keys, TKeyRanges& Consumed);
 
     TKeyboardHook& KeyboardHook();
 

@@ -105,6 +105,40 @@ private:
     return TKBDUtils::ToAnsi(WideOf(Value));
 }
 
+// Holds a reference for the length of a call, so that a host that lets go of the object from
+// inside a callback (an event handler, a dialog's message loop) does not pull it away under
+// the running method.
+class TSelfReference {
+public:
+    explicit TSelfReference(IUnknown* Object) noexcept : FObject(Object) { FObject->AddRef(); }
+    TSelfReference(const TSelfReference&) = delete;
+    TSelfReference& operator=(const TSelfReference&) = delete;
+    ~TSelfReference() { FObject->Release(); }
+
+private:
+    IUnknown* FObject;
+};
+
+// Moves Value into element Index of a host's one-dimensional array of variants, clearing what
+// the element held; Value is left empty. Written in place: SafeArrayPutElement copies the
+// variant only when the array carries the variant flag, which an array made from a bare
+// descriptor lacks, and the element would then share a string that the caller frees.
+inline HRESULT MoveIntoElement(SAFEARRAY* Array, LONG Index, VARIANT& Value) noexcept {
+    HRESULT status = SafeArrayLock(Array);
+    if (FAILED(status)) {
+        return status;
+    }
+    VARIANT* element = nullptr;
+    status = SafeArrayPtrOfIndex(Array, &Index, reinterpret_cast<void**>(&element));
+    if (SUCCEEDED(status)) {
+        VariantClear(element);
+        *element = Value;
+        VariantInit(&Value);
+    }
+    SafeArrayUnlock(Array);
+    return status;
+}
+
 // A failure that carries its own COM status.
 class EOleError : public std::runtime_error {
 public:

@@ -16,6 +16,8 @@ void* Tole1C::FindInterface(REFIID Interface) noexcept {
 }
 
 HRESULT Tole1C::Init(IDispatch* Connection) {
+    // Letting go of the old sink runs the host's code, which may let go of this object.
+    const TSelfReference self(static_cast<IInitDone*>(this));
     FAsyncEvent.Reset();
     if (Connection != nullptr) {
         Connection->QueryInterface(IID_IAsyncEvent,
@@ -35,15 +37,15 @@ HRESULT Tole1C::GetInfo(SAFEARRAY** Info) {
         return S_OK;
     }
     VARTYPE type = VT_EMPTY;
-    if (FAILED(SafeArrayGetVartype(*Info, &type)) || type != VT_VARIANT) {
+    if (FAILED(SafeArrayGetVartype(*Info, &type)) || type != VT_VARIANT ||
+        SafeArrayGetElemsize(*Info) != sizeof(VARIANT)) {
         return S_OK;
     }
     VARIANT version;
     VariantInit(&version);
     version.vt = VT_BSTR;
     version.bstrVal = SysAllocString(L"1000");
-    LONG index = 0;
-    SafeArrayPutElement(*Info, &index, &version);
+    MoveIntoElement(*Info, 0, version);
     VariantClear(&version);
     return S_OK;
 }

@@ -219,6 +219,7 @@ HRESULT ToleAddin::GetPropVal(long Number, VARIANT* Value) {
         return E_POINTER;
     }
     AddinLogger().Debug("ToleAddin.GetPropVal");
+    const TSelfReference self(static_cast<ILanguageExtender*>(this));
     VariantClear(Value);
     const TAddinProp* property = FProps.Items(Number);
     if (property == nullptr) {
@@ -247,6 +248,7 @@ HRESULT ToleAddin::SetPropVal(long Number, VARIANT* Value) {
         return E_POINTER;
     }
     AddinLogger().Debug("ToleAddin.SetPropVal");
+    const TSelfReference self(static_cast<ILanguageExtender*>(this));
     const TAddinProp* property = FProps.Items(Number);
     if (property == nullptr) {
         return DISP_E_MEMBERNOTFOUND;
@@ -363,6 +365,8 @@ HRESULT ToleAddin::HasRetVal(long Number, BOOL* HasValue) {
 }
 
 HRESULT ToleAddin::CallAsProc(long Number, SAFEARRAY** Params) {
+    // Logs after the call, which may deliver events to a host that lets go of the object.
+    const TSelfReference self(static_cast<ILanguageExtender*>(this));
     VARIANT discarded;
     VariantInit(&discarded);
     discarded.vt = VT_I4;
@@ -377,6 +381,9 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
     if (Result == nullptr || Params == nullptr) {
         return E_POINTER;
     }
+    // Invoke may deliver events (EventProcessed) or run a dialog (DeviceTest), and the host may
+    // let go of the object there; the rest of this call still uses it.
+    const TSelfReference self(static_cast<ILanguageExtender*>(this));
     try {
         AddinLogger().Debug("ToleAddin.CallAsFunc(" + std::to_string(Number) + ")");
         const TAddinFunc* method = FFuncs.Items(Number);
@@ -463,8 +470,7 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
             VariantInit(&copy);
             copy.vt = VT_BSTR;
             copy.bstrVal = SysAllocStringLen(*slots[s].pbstrVal, SysStringLen(*slots[s].pbstrVal));
-            LONG index = lower + static_cast<LONG>(n - 1 - s);
-            SafeArrayPutElement(array, &index, &copy);
+            MoveIntoElement(array, lower + static_cast<LONG>(n - 1 - s), copy);
             VariantClear(&copy);
         }
         if (method->ResultType == VT_BOOL) {

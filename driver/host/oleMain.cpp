@@ -15,19 +15,6 @@ namespace wedgecard {
 
 namespace {
 
-// Holds a reference for the length of a call, so that a host that lets go of the object from
-// inside a callback does not pull it away under the running method.
-class TSelfReference {
-public:
-    explicit TSelfReference(IUnknown* Object) noexcept : FObject(Object) { FObject->AddRef(); }
-    TSelfReference(const TSelfReference&) = delete;
-    TSelfReference& operator=(const TSelfReference&) = delete;
-    ~TSelfReference() { FObject->Release(); }
-
-private:
-    IUnknown* FObject;
-};
-
 VARIANT_BOOL AutomationBoolean(bool Value) {
     return Value ? VARIANT_TRUE : VARIANT_FALSE;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,11 +17,11 @@ namespace {
 class KeyboardCapture : public testing::Test {
 protected:
     KeyboardCapture() : Window(Thread.CreateWindow("edit")), Hook(Thread) {
-        Hook.OnKeyboardData = [this](const TKeys& Keys, int& Start, int& Stop) {
+        Hook.OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
             Bursts.push_back(Keys.GetText(0, Keys.Count() - 1, true));
             BurstSizes.push_back(Keys.Count());
             BurstTimes.push_back(Thread.Now());
-            return Handler ? Handler(Keys, Start, Stop) : false;
+            return Handler ? Handler(Keys, Consumed) : false;
         };
         Hook.SetActive(true);
     }
@@ -102,9 +103,8 @@ TEST_F(KeyboardCapture, GivesBackEverythingWithoutAHandler) {
 }
 
 TEST_F(KeyboardCapture, DropsTheConsumedRangeAndGivesBackTheRestInOrder) {
-    Handler = [](const TKeys&, int& Start, int& Stop) {
-        Start = 2;
-        Stop = 6;
+    Handler = [](const TKeys&, TKeyRanges& Consumed) {
+        Consumed.push_back({2, 6});
         return true;
     };
     for (char c : std::string("0123456789")) {
@@ -115,9 +115,8 @@ TEST_F(KeyboardCapture, DropsTheConsumedRangeAndGivesBackTheRestInOrder) {
 }
 
 TEST_F(KeyboardCapture, GivesBackNothingAfterAStopPastTheLastKey) {
-    Handler = [](const TKeys& Keys, int& Start, int& Stop) {
-        Start = 1;
-        Stop = Keys.Count() + 5;
+    Handler = [](const TKeys& Keys, TKeyRanges& Consumed) {
+        Consumed.push_back({1, Keys.Count() + 5});
         return true;
     };
     Thread.Type("abc");
@@ -210,9 +209,8 @@ TEST_F(KeyboardCapture, KeepsEachCharacterAheadOfTheNextGivenBackKey) {
 
 TEST_F(KeyboardCapture, GivesBackTheRestWhenTheHandlerFailsAfterConsumingKeys) {
     TLogCapture log;
-    Handler = [](const TKeys&, int& Start, int& Stop) -> bool {
-        Start = 1;
-        Stop = 2;
+    Handler = [](const TKeys&, TKeyRanges& Consumed) -> bool {
+        Consumed.push_back({1, 2});
         throw std::runtime_error("the host refused the event");
     };
     Thread.Type("abcd");  // a, b, c, d presses and releases: positions 0 to 7
@@ -227,7 +225,7 @@ TEST_F(KeyboardCapture, GivesBackTheRestWhenTheHandlerFailsAfterConsumingKeys) {
 }
 
 TEST_F(KeyboardCapture, GivesBackEveryKeyWhenTheHandlerFailsBeforeConsumingAny) {
-    Handler = [](const TKeys&, int&, int&) -> bool { throw std::runtime_error("failed"); };
+    Handler = [](const TKeys&, TKeyRanges&) -> bool { throw std::runtime_error("failed"); };
     Thread.Type("ab");
     Thread.Advance(150);
     EXPECT_EQ(Chars(), "ab");
@@ -237,14 +235,13 @@ TEST_F(KeyboardCapture, StartsANewBurstForKeysTypedWhileTheHandlerRunsAMessageLo
     // A host that shows a dialog from its event handler: the dialog's own loop retrieves the
     // keys typed meanwhile.
     bool nested = false;
-    Handler = [this, &nested](const TKeys& Keys, int& Start, int& Stop) {
+    Handler = [this, &nested](const TKeys& Keys, TKeyRanges& Consumed) {
         if (!nested && Keys.Count() > 0 && Keys.Items(0)->Code() == 'C') {
             nested = true;
             Thread.Type("x");
             Thread.Advance(150);
             EXPECT_EQ(Keys.Count(), 4);  // the outer burst is untouched
-            Start = 0;
-            Stop = 1;
+            Consumed.push_back({0, 1});
             return true;
         }
         return false;
@@ -324,22 +321,75 @@ TEST_F(KeyboardCapture, EndsTheBurstAtOnceWhenNoTimerCanBeStarted) {
     EXPECT_EQ(Hook.Keys().Count(), 0);
 }
 
-TEST_F(KeyboardCapture, LetsTheCaptureSwitchedOnLastTakeKeysAndStillReplaysTheFirstOnes) {
+// Handler that consumes the press and release of one key wherever they are.
+TKeyboardHook::TKeyboardDataHandler ConsumeKey(std::uint8_t Code) {
+    return [Code](const TKeys& Keys, TKeyRanges& Consumed) {
+        for (int i = 0; i < Keys.Count(); ++i) {
+            if (Keys.Items(i)->Code() == Code) {
+                Consumed.push_back({i, i});
+            }
+        }
+        return !Consumed.empty();
+    };
+}
+
+TEST_F(KeyboardCapture, LetsEveryCaptureExamineWhatTheOnesSwitchedOnLaterGiveBack) {
+    Handler = ConsumeKey('A');
     Thread.Type("ab");
     Thread.Advance(99);
     TKeyboardHook second(Thread);
-    std::vector<int> secondBursts;
-    second.OnKeyboardData = [&secondBursts](const TKeys& Keys, int&, int&) {
-        secondBursts.push_back(Keys.Count());
-        return false;
+    std::vector<std::string> secondBursts;
+    second.OnKeyboardData = [&secondBursts](const TKeys& Keys, TKeyRanges& Consumed) {
+        secondBursts.push_back(Keys.GetText(0, Keys.Count() - 1, true));
+        return ConsumeKey('B')(Keys, Consumed);
     };
     second.SetActive(true);
     Thread.Advance(1);  // the first capture's burst ends while the second one is on top
-    Thread.Type("c");
-    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "b");
+
+    Thread.Type("xaybz");
+    Thread.Advance(300);
+    EXPECT_EQ(secondBursts, std::vector<std::string>{"xaybz"});
+    EXPECT_EQ(Bursts, (std::vector<std::string>{"ab", "xayz"}));
+    EXPECT_EQ(Chars(), "bxyz");
+}
+
+TEST_F(KeyboardCapture, KeepsWhatItHoldsWhileSuspendedAndCarriesOnAfterwards) {
+    Thread.Type("ab");
+    Thread.Advance(50);
+    Hook.SetSuspended(true);
+    EXPECT_FALSE(Hook.Active());
+    Thread.Type("c");  // not captured
+    Thread.Advance(500);
+    EXPECT_EQ(Chars(), "c");
+    EXPECT_TRUE(Bursts.empty());
+
+    Hook.SetSuspended(false);
+    EXPECT_TRUE(Hook.Active());
+    Thread.Advance(100);
     EXPECT_EQ(Bursts, std::vector<std::string>{"ab"});
-    EXPECT_EQ(secondBursts, std::vector<int>{2});
-    EXPECT_EQ(Chars(), "abc");
+    EXPECT_EQ(Chars(), "cab");
+}
+
+TEST_F(KeyboardCapture, GivesNothingBackWhileAnExclusiveCaptureIsOn) {
+    // A host that opens the device test dialog from the handler, before the keys go back.
+    std::unique_ptr<TKeyboardHook> dialog;
+    Handler = [this, &dialog](const TKeys&, TKeyRanges&) {
+        dialog = std::make_unique<TKeyboardHook>(Thread);
+        dialog->SetExclusive(true);
+        dialog->OnKeyboardData = ConsumeKey('T');
+        dialog->SetActive(true);
+        return false;
+    };
+    Thread.Type("ab");
+    Thread.Advance(100);
+    Thread.Type("t");
+    Thread.Advance(500);
+    EXPECT_EQ(Chars(), "") << "the keys went to the dialog";
+
+    dialog.reset();
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "ab");
 }
 
 TEST_F(KeyboardCapture, HandsHeldKeysToTheWindowWhenDestroyed) {

@@ -107,23 +107,34 @@ TEST(MessageHook, RemovesItsSystemHookWhenDestroyed) {
     EXPECT_EQ(TMessageHook::CurrentMessageHook(), nullptr);
 }
 
-TEST(MessageHook, ServesEachMessageOnceToTheLastActivatedOfSeveral) {
+TEST(MessageHook, ServesEveryActiveHookTheLastActivatedFirstWithTheMessageAsLeftBefore) {
     TFakeThread thread;
     thread.CreateWindow("edit");
-    TRecordingHook first(thread);
-    TRecordingHook second(thread);
-    first.Hook.SetActive(true);
-    second.Hook.SetActive(true);
+    std::vector<std::string> served;
+    TMessageHook first(thread);
+    TMessageHook second(thread);
+    TMessageHook third(thread);
+    first.OnHook = [&served](int, std::uintptr_t WParam, std::intptr_t LParam) {
+        if (WParam == hook::Remove) {
+            served.push_back("first " + std::to_string(reinterpret_cast<TMsg*>(LParam)->message));
+        }
+    };
+    second.OnHook = [&](int, std::uintptr_t WParam, std::intptr_t LParam) {
+        if (WParam == hook::Remove) {
+            auto* message = reinterpret_cast<TMsg*>(LParam);
+            served.push_back("second " + std::to_string(message->message));
+            message->message = wm::Null;
+            third.SetActive(false);  // not served any more, this message included
+        }
+    };
+    third.OnHook = [&served](int, std::uintptr_t, std::intptr_t) { served.push_back("third"); };
+    first.SetActive(true);
+    third.SetActive(true);
+    second.SetActive(true);
     thread.KeyDown('A');
     thread.Pump();
-    EXPECT_TRUE(first.Seen.empty());
-    EXPECT_EQ(second.Seen.size(), 2u);  // the key and its WM_CHAR, once each
-
-    second.Hook.SetActive(false);
-    thread.KeyDown('B');
-    thread.Pump();
-    EXPECT_EQ(first.Seen.size(), 2u);
-    EXPECT_EQ(second.Seen.size(), 2u);
+    EXPECT_EQ(served, (std::vector<std::string>{"second 256", "first 0"}));
+    EXPECT_EQ(thread.InstalledHooks(), 2);
 }
 
 TEST(MessageHook, ResumesTheRightHookWhenOneInTheMiddleIsSwitchedOff) {

@@ -145,11 +145,11 @@ TEST_F(TrackSearch, PrefixAloneRunsTheTrackToTheLastKey) {
     EXPECT_EQ(Stop, 7);
 }
 
-TEST_F(TrackSearch, AbsentPrefixDoesNotPreventASuffixMatch) {
-    EXPECT_TRUE(Find(Tab, Enter, 2));
-    EXPECT_EQ(Text, "12");
+TEST_F(TrackSearch, ConfiguredPrefixMustBeThereForTheSuffixToEndATrack) {
+    // Otherwise a word typed and Enter would be a track.
+    EXPECT_FALSE(Find(Tab, Enter, 2));
+    EXPECT_EQ(Text, "");
     EXPECT_EQ(Start, 2);
-    EXPECT_EQ(Stop, 8);
 }
 
 TEST_F(TrackSearch, FailureLeavesPositionsAndEmptiesText) {
@@ -334,6 +334,29 @@ TEST_F(DeviceTracks, TrackWithoutSuffixKeepsTheSearchAtItsStart) {
     EXPECT_EQ(Tracks, (TKeys::TTracks{"#9;2", "#13;", ""}));
     EXPECT_EQ(Start, 4);
     EXPECT_EQ(Stop, 9);  // the end of track 1, not the earlier end of track 2
+}
+
+TEST_F(DeviceTracks, CardEndsWhereTheNextCardBegins) {
+    const TKeys::TTemplates bench{{{Tab, Enter}, {"\x21", "\x22"}, {"\x23", "\x24"}}};
+    // Tracks 1 and 2, then a card of three tracks: its track 3 is not the first card's.
+    Build.Tap(9).Tap('A').Tap(13).Tap(33).Tap('B').Tap(34);
+    Build.Tap(9).Tap('C').Tap(13).Tap(33).Tap('D').Tap(34).Tap(35).Tap('E').Tap(36);
+    EXPECT_TRUE(Find(bench));
+    EXPECT_EQ(Tracks, (TKeys::TTracks{"a", "b", ""}));
+    EXPECT_EQ(Stop, 11);
+    Start = Stop + 1;
+    EXPECT_TRUE(Find(bench));
+    EXPECT_EQ(Tracks, (TKeys::TTracks{"c", "d", "e"}));
+    EXPECT_EQ(Start, 12);
+
+    // Track 2 alone, then a card of three tracks: its track 1 is not the first card's.
+    Keys.Clear();
+    Build.Tap(33).Tap('B').Tap(34);
+    Build.Tap(9).Tap('C').Tap(13).Tap(33).Tap('D').Tap(34).Tap(35).Tap('E').Tap(36);
+    Start = 0;
+    EXPECT_TRUE(Find(bench));
+    EXPECT_EQ(Tracks, (TKeys::TTracks{"", "b", ""}));
+    EXPECT_EQ(Stop, 5);
 }
 
 TEST_F(DeviceTracks, BoundsCoverOnlyTheCardAmidOrdinaryTyping) {

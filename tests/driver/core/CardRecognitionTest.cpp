@@ -12,20 +12,21 @@ const char* const CardRead = "ЧтениеКодаМагнитнойКарты";
 
 class CardRecognition : public DriverTest {
 protected:
-    bool Receive() { return Driver.ReceiveKeyboardData(Keys, Start, Stop); }
+    bool Receive() {
+        Consumed.clear();
+        return Driver.ReceiveKeyboardData(Keys, Consumed);
+    }
 
     TKeys Keys;
     TKeysBuilder Build{Keys};
-    int Start = -100;
-    int Stop = -100;
+    TKeyRanges Consumed;
 };
 
 TEST_F(CardRecognition, ReadsTheWorkedExample) {
     const std::string id = Open(Settings(100, "#81", "#13", "", "", "", ""));
     Build.Tap('Q').Tap('1').Tap('2').Tap(13);
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Start, 0);
-    EXPECT_EQ(Stop, 7);  // nothing is given back
+    EXPECT_EQ(Consumed, (TKeyRanges{{0, 7}}));  // nothing is given back
     ASSERT_EQ(Received.size(), 1u);
     EXPECT_EQ(Received[0], (THostEvent{id, CardRead, "@112@2@3"}));
 }
@@ -34,8 +35,7 @@ TEST_F(CardRecognition, GivesOrdinaryTypingBack) {
     OpenBenchDevice();
     Build.Type("hello");
     EXPECT_FALSE(Receive());
-    EXPECT_EQ(Start, 0);
-    EXPECT_EQ(Stop, Keys.Count() - 1);
+    EXPECT_TRUE(Consumed.empty());
     EXPECT_TRUE(Received.empty());
 }
 
@@ -45,12 +45,16 @@ TEST_F(CardRecognition, FindsNothingWithoutDevices) {
     EXPECT_TRUE(Received.empty());
 }
 
-TEST_F(CardRecognition, NeedsTheConfiguredSuffix) {
-    Open(Settings(100, "#9", "#13", "", "", "", ""));
+TEST_F(CardRecognition, NeedsBothTheConfiguredPrefixAndSuffix) {
+    OpenBenchDevice();
     Build.Tap(9).Type("abc");
     EXPECT_FALSE(Receive());
-    EXPECT_EQ(Start, 0);
-    EXPECT_EQ(Stop, Keys.Count() - 1);
+    // Typing finished with Enter, the suffix of track 1, is not a track without its prefix.
+    Keys.Clear();
+    Build.Type("hello").Tap(13);
+    EXPECT_FALSE(Receive());
+    EXPECT_TRUE(Consumed.empty());
+    EXPECT_TRUE(Received.empty());
 }
 
 TEST_F(CardRecognition, EscapesAtSignsHashesAndKeysWithoutCharacters) {
@@ -74,8 +78,7 @@ TEST_F(CardRecognition, ReadsTheBenchSwipeOfThreeTracks) {
     Build.Tap(33).Type("Track2").Tap(34);
     Build.Tap(35).Type("Track3").Tap(36);
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Start, 0);
-    EXPECT_EQ(Stop, Keys.Count() - 1);
+    EXPECT_EQ(Consumed, (TKeyRanges{{0, Keys.Count() - 1}}));
     EXPECT_EQ(Received.at(0), (THostEvent{id, CardRead, "@1;12345=67890?@2Track2@3Track3"}));
 }
 
@@ -90,21 +93,22 @@ TEST_F(CardRecognition, GivesBackAKeyPressedRightAfterTheSuffix) {
     Open(Settings(100, "#9", "#13", "", "", "", ""));
     Build.Tap(9).Type("1").Tap(13).Down('X').Up('X');
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Stop, Keys.Count() - 3);  // the suffix's release; X goes back whole
+    // To the suffix's release; X goes back whole.
+    EXPECT_EQ(Consumed, (TKeyRanges{{0, Keys.Count() - 3}}));
 }
 
 TEST_F(CardRecognition, GivesBackKeysTypedBeforeThePrefix) {
     Open(Settings(100, "#9", "#13", "", "", "", ""));
     Build.Type("ab").Tap(9).Type("1").Tap(13);
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Start, 4);
+    EXPECT_EQ(Consumed, (TKeyRanges{{4, Keys.Count() - 1}}));
 }
 
 TEST_F(CardRecognition, CountsKeysBeforeASuffixOnlyTrackAsTrackData) {
     Open(Settings(100, "", "#13", "", "", "", ""));
     Build.Type("ab1").Tap(13);
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Start, 0);
+    EXPECT_EQ(Consumed.at(0).First, 0);
     EXPECT_EQ(Received.at(0).Data, "@1ab1@2@3");
 }
 
@@ -123,13 +127,60 @@ TEST_F(CardRecognition, RaisesOneEventPerRecognisingDeviceInTheOrderOfOpening) {
     EXPECT_EQ(Received.at(1).Source, third);
 }
 
-TEST_F(CardRecognition, ConsumesOneRangeOverTheTracksOfAllDevices) {
+TEST_F(CardRecognition, GivesACardThatSeveralDevicesReadToThemInTheOrderOfOpening) {
+    const std::string track2 = Open(Settings(100, "#33", "#34", "", "", "", ""));
+    const std::string bench = OpenBenchDevice();  // sees the card begin first
+    Build.Tap(9).Type("1").Tap(13).Tap(33).Type("2").Tap(34);
+    EXPECT_TRUE(Receive());
+    ASSERT_EQ(Driver.Events().Count(), 2);
+    EXPECT_EQ(Driver.Events().Items(0)->Source, track2);
+    EXPECT_EQ(Driver.Events().Items(1)->Source, bench);
+}
+
+TEST_F(CardRecognition, ConsumesTheKeysOfEachCardAndNoneBetweenThem) {
     Open(Settings(100, "#9", "#13", "", "", "", ""));
     Open(Settings(100, "#33", "#34", "", "", "", ""));
     Build.Tap(9).Type("1").Tap(13).Type("zz").Tap(33).Type("2").Tap(34).Type("y");
     EXPECT_TRUE(Receive());
-    EXPECT_EQ(Start, 0);
-    EXPECT_EQ(Stop, 15);  // the last suffix's release; the trailing y goes back
+    EXPECT_EQ(Consumed, (TKeyRanges{{0, 5}, {10, 15}}));
+}
+
+TEST_F(CardRecognition, ReadsEachOfTwoCardsInOneBurstInTurn) {
+    const std::string id = OpenBenchDevice();
+    Build.Tap(9).Type("1111").Tap(13).Tap(33).Type("2222").Tap(34).Tap(35).Type("3333").Tap(36);
+    const int firstEnd = Keys.Count() - 1;
+    Build.Type("x");
+    Build.Tap(9).Type("4444").Tap(13).Tap(33).Type("5555").Tap(34).Tap(35).Type("6666").Tap(36);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Consumed, (TKeyRanges{{0, firstEnd}, {firstEnd + 3, Keys.Count() - 1}}));
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{id, CardRead, "@11111@22222@33333"}));
+    EXPECT_TRUE(Driver.EventProcessed(Wide(id), true));
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[1], (THostEvent{id, CardRead, "@14444@25555@36666"}));
+}
+
+TEST_F(CardRecognition, TakesTracksThatAreAllEmptyForTyping) {
+    OpenBenchDevice();
+    Build.Tap(35).Tap(36);  // End and Home pressed quickly: an empty track 3
+    EXPECT_FALSE(Receive());
+    EXPECT_TRUE(Consumed.empty());
+    EXPECT_TRUE(Received.empty());
+
+    Keys.Clear();
+    Build.Tap(9).Tap(13).Tap(33).Type("1234").Tap(34).Tap(35).Tap(36);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Received.at(0).Data, "@1@21234@3");
+}
+
+TEST_F(CardRecognition, ReadsTheTracksOfASwipeThatFollowAStall) {
+    // The swipe stalled in track 1 for longer than the quiet time: the first part of track 1
+    // went back as typing, and this burst begins with the rest of it.
+    OpenBenchDevice();
+    Build.Type("890?").Tap(13).Tap(33).Type("Track2").Tap(34).Tap(35).Type("Track3").Tap(36);
+    EXPECT_TRUE(Receive());
+    EXPECT_EQ(Received.at(0).Data, "@1@2Track2@3Track3");
+    EXPECT_EQ(Consumed, (TKeyRanges{{12, Keys.Count() - 1}}));
 }
 
 TEST_F(CardRecognition, SkipsADeviceClosedByTheHostDuringAnEarlierDelivery) {
@@ -186,8 +237,7 @@ TEST_F(CardRecognition, QueuesTheOtherDevicesCardsWhenTheHostRefusesOne) {
     Build.Type("a").Tap(9).Type("1").Tap(13).Tap(33).Type("2").Tap(34);
     EXPECT_THROW(Receive(), std::runtime_error);
     // Both cards are consumed: the second one's keys must not reach the host's window.
-    EXPECT_EQ(Start, 2);
-    EXPECT_EQ(Stop, 13);
+    EXPECT_EQ(Consumed, (TKeyRanges{{2, 7}, {8, 13}}));
     ASSERT_EQ(Driver.Events().Count(), 2);
     EXPECT_EQ(Driver.Events().Items(1)->Source, second);
     EXPECT_EQ(Driver.Events().Items(1)->Data, "@12@2@3");

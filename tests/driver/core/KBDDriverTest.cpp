@@ -268,7 +268,7 @@ TEST_F(DriverVersion, LeavesTheVersionEmptyWhenItCannotBeRead) {
     EXPECT_EQ(Driver.LastErrorText(), "No version resource.");
 }
 
-TEST_F(DriverErrors, DestroyingTheDriverRemovesItsHookAndHandsBackHeldKeys) {
+TEST_F(DriverErrors, DestroyingTheDriverRemovesItsHookAndHandsBackHeldKeysButNoCard) {
     {
         TFakeGuids guids;
         TKBDDriver driver(TDriverServices{Thread, guids, Module, Dialog});
@@ -276,11 +276,15 @@ TEST_F(DriverErrors, DestroyingTheDriverRemovesItsHookAndHandsBackHeldKeys) {
         std::wstring id;
         ASSERT_TRUE(driver.Open(values, id));
         Thread.Type("hi");
+        Thread.Tap(9);
+        Thread.Type("1234");
+        Thread.Tap(13);
+        Thread.Type("z");
         Thread.Advance(50);
     }
     Thread.Advance(200);
     EXPECT_EQ(Thread.InstalledHooks(), 0);
-    EXPECT_EQ(Chars(), "hi");
+    EXPECT_EQ(Chars(), "hiz");
 }
 
 TEST(LogFileName, ReplacesTheModuleExtension) {

@@ -153,6 +153,31 @@ TEST_F(ExtenderEvents, AConnectionWithoutAsyncEventIsAcceptedAndGetsNothing) {
     EXPECT_EQ(Version(), DriverVersion);
 }
 
+TEST_F(ExtenderEvents, AHostMayLetGoOfTheDriverInAnEventDeliveredDuringItsCall) {
+    // Run with Wine's heap checking: a use of the freed object then faults.
+    const auto host = TEventSink::Create();
+    ASSERT_EQ(InitDone->Init(host.Get()), S_OK);
+    const std::wstring id = Open(TSettingsArray::Bench().Get());
+    Open(TSettingsArray::Bench().Get());
+    Swipe();
+    ASSERT_EQ(host->Events.size(), 1u) << "the second device's card waits";
+
+    // The host's call is the last thing that holds the driver once the handler is done.
+    ILanguageExtender* extender = Extender.Detach();
+    host->OnEvent = [this, extender](const THostEvent&) {
+        InitDone->Done();
+        InitDone.Reset();
+        Driver.Reset();
+        extender->Release();
+    };
+    THostArray arguments({TValue::Text(id), TValue::Bool(true)});
+    TValue result;
+    EXPECT_EQ(extender->CallAsFunc(mEventProcessed, result.Address(), arguments.Put()), S_OK);
+    EXPECT_TRUE(IsBool(result.Get(), true));
+    EXPECT_EQ(host->Events.size(), 2u);
+    EXPECT_EQ(host->References(), 1u) << "the driver still holds the sink";
+}
+
 // DeviceTest runs its dialog modally; a thread timer plays the user who closes it.
 using ExtenderDeviceTest = ExtenderTest;
 

@@ -85,6 +85,25 @@ TEST_F(Swipe, GivesALongBurstBackWholeAndInOrder) {
     EXPECT_EQ(Window.Chars(), std::wstring(text.begin(), text.end()) + L"!");
 }
 
+TEST_F(Swipe, GivesAKeyTypedJustBeforeDeviceTestToTheHostsWindow) {
+    OpenBenchDevice(800);
+    TKeystrokes keys;
+    ASSERT_TRUE(keys.Type("q").Send());
+    PumpFor(100ms);
+    const auto settings = TSettingsArray::Bench();
+    TBstrArg description(L"");
+    VARIANT_BOOL result = VARIANT_FALSE;
+    {
+        const TDialogCloser user;
+        ASSERT_HRESULT_SUCCEEDED(
+            Driver->DeviceTest(settings.Get(), description.Address(), &result));
+        EXPECT_EQ(TDialogCloser::Closed(), 1);
+    }
+    EXPECT_EQ(result, VARIANT_TRUE);
+    ASSERT_TRUE(Window.WaitForChars(L"q")) << "the key went to the dialog";
+    EXPECT_EQ(Window.Chars(), L"q");
+}
+
 TEST_F(Swipe, TypesStraightIntoTheWindowOnceTheLastDeviceIsClosed) {
     const std::wstring id = OpenBenchDevice();
     ASSERT_TRUE(CloseDevice(Driver.Get(), id));
@@ -239,6 +258,17 @@ TEST_F(HostLifetime, LeavesNoModifierPressedWhenTheDriverGoesWhileGivingKeysBack
     TypeAndWait(keys.Type("7"), L"7");
 }
 
+TEST_F(HostLifetime, DropsTheCardItHoldsWhenTheHostLetsGoOfIt) {
+    OpenBenchDevice(800);
+    TKeystrokes keys;
+    ASSERT_TRUE(keys.Type("x").BenchCard().Type("y").Send());
+    PumpFor(200ms);  // every key taken, the burst not over
+    Driver.Reset();
+    TypeAndWait(keys.Type("z"), L"z");
+    EXPECT_EQ(Window.Chars(), L"xyz");
+    EXPECT_TRUE(Sink->Events.empty());
+}
+
 TEST_F(HostLifetime, AHostMayLetGoOfTheDriverInsideItsEventHandler) {
     OpenBenchDevice();
     ILumMSRKBD1C* driver = Driver.Detach();
@@ -281,28 +311,31 @@ TEST_F(HostLifetime, AHostMayCloseEveryDeviceInsideItsEventHandler) {
     EXPECT_EQ(Sink->Events[0].Source, first);
 }
 
-TEST_F(HostLifetime, TheDriverThatOpenedLastCapturesUntilItClosesItsDevice) {
+TEST_F(HostLifetime, EveryDriverOnTheThreadReadsTheCardsOfItsOwnDevices) {
     ComPtr<ILumMSRKBD1C> other = CreateDriver();
     ComPtr<TEventSink> otherSink = TEventSink::Create();
     ASSERT_HRESULT_SUCCEEDED(InitDoneOf(other.Get())->Init(otherSink.Get()));
     const std::wstring first = OpenBenchDevice();
     std::wstring second;
-    ASSERT_TRUE(OpenDevice(other.Get(), TSettingsArray::Bench().Get(), second));
+    const auto functionKeys =
+        TSettingsArray::Create(SettingsValues(100, L"#112", L"#113", L"", L"", L"", L"", true));
+    ASSERT_TRUE(OpenDevice(other.Get(), functionKeys.Get(), second));
 
+    // The driver opened first reads its card although the other one captures too.
     TKeystrokes keys;
     ASSERT_TRUE(keys.BenchCard().Type("y").Send());
     ASSERT_TRUE(Window.WaitForChars(L"y"));
-    EXPECT_TRUE(Sink->Events.empty());
-    ASSERT_EQ(otherSink->Events.size(), 1u);
-    EXPECT_EQ(otherSink->Events[0].Source, second);
-
-    ASSERT_TRUE(CloseDevice(other.Get(), second));
-    ASSERT_TRUE(keys.BenchCard().Type("z").Send());
-    ASSERT_TRUE(Window.WaitForChars(L"z"));
-    EXPECT_EQ(Window.Chars(), L"yz");
-    ASSERT_EQ(Sink->Events.size(), 1u);
+    ASSERT_TRUE(WaitForEvents(1));
     EXPECT_EQ(Sink->Events[0], (THostEvent{first, CardRead, BenchCardData}));
-    EXPECT_EQ(otherSink->Events.size(), 1u);
+    EXPECT_TRUE(otherSink->Events.empty());
+
+    ASSERT_TRUE(keys.Tap(VK_F1).Type("77").Tap(VK_F2).Type("z").Send());
+    ASSERT_TRUE(Window.WaitForChars(L"z"));
+    ASSERT_EQ(otherSink->Events.size(), 1u);
+    EXPECT_EQ(otherSink->Events[0], (THostEvent{second, CardRead, L"@177@2@3"}));
+    EXPECT_EQ(Window.Chars(), L"yz");
+    EXPECT_EQ(Sink->Events.size(), 1u);
+    ASSERT_TRUE(CloseDevice(other.Get(), second));
 }
 
 using SwipeLog = PrivateTypingHostTest;
