@@ -17,6 +17,14 @@ thread_local TKeyboardHook* FirstOnThread = nullptr;
 // queue by a capture that is gone never passes for one of a later capture.
 thread_local std::uint32_t NextSerial = 1;
 
+// Changes whenever what can begin a card on this thread may have changed: a capture's prefixes,
+// or which captures take keys.
+thread_local std::uint64_t StartsEpoch = 1;
+
+void StartsChanged() noexcept {
+    ++StartsEpoch;
+}
+
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
            Message == wm::SysKeyUp;
@@ -50,6 +58,7 @@ TKeyboardHook::~TKeyboardHook() {
             break;
         }
     }
+    StartsChanged();
     if (FExclusive) {
         ResumeOthers(nullptr);
     }
@@ -69,6 +78,7 @@ bool TKeyboardHook::Suspended() const noexcept {
 }
 
 void TKeyboardHook::SetSuspended(bool Value) {
+    StartsChanged();
     if (Value) {
         ++FSuspensions;
     } else if (FSuspensions > 0 && --FSuspensions == 0) {
@@ -77,6 +87,7 @@ void TKeyboardHook::SetSuspended(bool Value) {
 }
 
 void TKeyboardHook::SetExclusive(bool Value) {
+    StartsChanged();
     FExclusive = Value;
     if (!Value) {
         ResumeOthers(this);
@@ -137,6 +148,7 @@ void TKeyboardHook::SetActive(bool Value) {
     if (Value == SwitchedOn()) {
         return;
     }
+    StartsChanged();
     if (Value) {
         if (FDraining) {
             FDraining = false;  // the hook is still in place
@@ -147,7 +159,7 @@ void TKeyboardHook::SetActive(bool Value) {
     }
     StopTimer();
     if (FKeys->Count() > 0) {
-        const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+        const std::unique_ptr<TKeys> burst = TakeBurst();
         GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false));
     }
     if (FReplay.empty() && FHandlerDepth == 0) {
@@ -175,6 +187,7 @@ void TKeyboardHook::FinishDraining() {
     try {
         FHook.SetActive(false);
         FDraining = false;
+        StartsChanged();
         if (FExclusive) {
             ResumeOthers(this);
         }
@@ -203,7 +216,7 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
 void TKeyboardHook::HandleMessage(TMsg& Message) {
     if (IsKeyMessage(Message.message)) {
         if (!FDraining && !Suspended()) {
-            CaptureKey(Message);
+            TakeKey(Message);
         }
     } else if (Message.message == wm::Timer) {
         if (FTimerID != 0 && Message.wParam == FTimerID) {
@@ -223,27 +236,219 @@ void TKeyboardHook::HandleMessage(TMsg& Message) {
     }
 }
 
-void TKeyboardHook::CaptureKey(TMsg& Message) {
-    StopTimer();
-    const auto repeatCount = static_cast<int>(Message.lParam & 0xFFFF);
-    if (repeatCount > 0) {
-        TKeyboardState state;
-        FPlatform.GetKeyboardState(state);
-        const std::int32_t shiftState =
-            ((state[vk::Shift] & 0x80) != 0 ? 1 : 0) | ((state[vk::Capital] & 0x01) != 0 ? 2 : 0);
-        const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
-        TMsg single = Message;
-        single.lParam = (Message.lParam & ~std::intptr_t{0xFFFF}) | 1;
-        for (int i = 0; i < repeatCount; ++i) {
-            TKey* key = FKeys->Add();
-            key->Msg = single;
-            key->KeyboardState = state;
-            key->ShiftState = shiftState;
-            key->KeyUp = keyUp;
+void TKeyboardHook::SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes) {
+    if (Prefixes) {
+        std::vector<std::string> usable;
+        for (std::string& prefix : *Prefixes) {
+            if (!prefix.empty() &&
+                std::none_of(
+                    prefix.begin(), prefix.end(),
+                    [](char code) { return vk::IsModifier(static_cast<std::uint8_t>(code)); }) &&
+                std::find(usable.begin(), usable.end(), prefix) == usable.end()) {
+                usable.push_back(std::move(prefix));
+            }
+        }
+        Prefixes = std::move(usable);
+    }
+    FCardPrefixes = std::move(Prefixes);
+    StartsChanged();
+}
+
+const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
+    if (FStartsEpoch == StartsEpoch) {
+        return FStarts;
+    }
+    FStartsEpoch = StartsEpoch;
+    TCardStarts starts(std::in_place);
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook != this && !hook->Active()) {
+            continue;
+        }
+        if (!hook->FCardPrefixes) {
+            starts.reset();
+            break;
+        }
+        for (const std::string& prefix : *hook->FCardPrefixes) {
+            if (std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
+                starts->push_back(prefix);
+            }
         }
     }
+    if (starts != FStarts && FKeys->Count() > 0) {
+        // The matches followed so far were of other prefixes.
+        FHoldWhole = true;
+        FMatches.clear();
+    }
+    FStarts = std::move(starts);
+    return FStarts;
+}
+
+void TKeyboardHook::TakeKey(TMsg& Message) {
+    const TCardStarts& starts = CardStarts();
+    // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
+    if (!starts || FKeys->Count() > 0 || FTimerID != 0 || FHandlerDepth > 0) {
+        CaptureKey(Message);
+        KeepStateAfterReplay();
+        return;
+    }
+    if ((Message.lParam & 0xFFFF) == 0) {
+        Message.message = wm::Null;  // no key to deliver, as when held
+        return;
+    }
+    const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
+    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt.
+    const bool canBegin =
+        !keyUp && std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
+            return vk::IsModifier(code) || static_cast<std::uint8_t>(prefix[0]) == code;
+        });
+    if (canBegin) {
+        CaptureKey(Message);
+        KeepStateAfterReplay();
+    } else if (!FReplay.empty()) {
+        // Behind the keys still on their way back, not in front of them.
+        TKeys keys;
+        AddKeys(keys, Message);
+        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false));
+        Message.message = wm::Null;
+        PostNextReplay();
+    }
+    // Otherwise it passes untouched.
+}
+
+void TKeyboardHook::AddKeys(TKeys& Into, const TMsg& Message) {
+    const auto repeatCount = static_cast<int>(Message.lParam & 0xFFFF);
+    if (repeatCount == 0) {
+        return;
+    }
+    TKeyboardState& state = FNewestState;
+    FPlatform.GetKeyboardState(state);
+    const std::int32_t shiftState =
+        ((state[vk::Shift] & 0x80) != 0 ? 1 : 0) | ((state[vk::Capital] & 0x01) != 0 ? 2 : 0);
+    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+    TMsg single = Message;
+    single.lParam = (Message.lParam & ~std::intptr_t{0xFFFF}) | 1;
+    for (int i = 0; i < repeatCount; ++i) {
+        TKey* key = Into.Add();
+        key->Msg = single;
+        key->KeyboardState = state;
+        key->ShiftState = shiftState;
+        key->KeyUp = keyUp;
+    }
+}
+
+void TKeyboardHook::CaptureKey(TMsg& Message) {
+    StopTimer();
+    const int first = FKeys->Count();
+    AddKeys(*FKeys, Message);
     Message.message = wm::Null;
-    StartTimer();
+    const bool follow = FStarts && !FHoldWhole;
+    for (int i = first; follow && i < FKeys->Count(); ++i) {
+        FollowMatches(i);
+    }
+    // Not while a burst is being examined: its keys go back first, when the handler returns.
+    if (follow && FHandlerDepth == 0) {
+        GiveBackEarly();
+    }
+    if (FKeys->Count() > 0 || !follow) {
+        StartTimer();
+    }
+}
+
+void TKeyboardHook::FollowMatches(int Position) {
+    const TKey& key = *FKeys->Items(Position);
+    const std::uint8_t code = key.Code();
+    const std::vector<std::string>& prefixes = *FStarts;
+    // The steps of TKeys::MatchCodes: a release before the first code ends a match and is
+    // stepped over after it; Shift, Ctrl and Alt presses are stepped over; any other press must
+    // be the next code. A match is complete once it has every code.
+    std::size_t kept = 0;
+    for (TPrefixMatch& match : FMatches) {
+        if (key.KeyUp) {
+            if (match.Matched == 0) {
+                continue;
+            }
+        } else if (!vk::IsModifier(code)) {
+            const std::string& prefix = prefixes[match.Prefix];
+            if (static_cast<std::uint8_t>(prefix[match.Matched]) != code) {
+                continue;
+            }
+            if (++match.Matched == prefix.size()) {
+                FCardStart = std::min(FCardStart.value_or(match.Start), match.Start);
+                continue;
+            }
+        }
+        FMatches[kept++] = match;
+    }
+    FMatches.resize(kept);
+    // Matches that begin after a complete prefix cannot change what is held.
+    if (key.KeyUp || FCardStart) {
+        return;
+    }
+    for (std::size_t p = 0; p < prefixes.size(); ++p) {
+        const bool modifier = vk::IsModifier(code);
+        if (!modifier && static_cast<std::uint8_t>(prefixes[p][0]) != code) {
+            continue;
+        }
+        const TPrefixMatch match{p, modifier ? 0u : 1u, Position};
+        if (match.Matched == prefixes[p].size()) {
+            FCardStart = std::min(FCardStart.value_or(Position), Position);
+            continue;
+        }
+        // An earlier match in the same state goes on exactly as this one would.
+        if (std::none_of(FMatches.begin(), FMatches.end(), [&match](const TPrefixMatch& other) {
+                return other.Prefix == match.Prefix && other.Matched == match.Matched;
+            })) {
+            FMatches.push_back(match);
+        }
+    }
+}
+
+void TKeyboardHook::GiveBackEarly() {
+    int keep = FKeys->Count();
+    if (!FMatches.empty()) {
+        keep = FMatches.front().Start;
+    }
+    if (FCardStart) {
+        keep = std::min(keep, *FCardStart);
+    }
+    if (keep == 0) {
+        return;
+    }
+    // Without a log line: such keys are typing, as those that pass are.
+    for (int i = 0; i < keep; ++i) {
+        std::unique_ptr<TKey> key(FKeys->Items(0));
+        key->SetOwner(nullptr);
+        FReplay.push_back(TReplay{std::move(key), NextSerial++});
+    }
+    for (TPrefixMatch& match : FMatches) {
+        match.Start -= keep;
+    }
+    if (FCardStart) {
+        *FCardStart -= keep;
+    }
+    if (FKeys->Count() == 0) {
+        StopTimer();
+    }
+    PostNextReplay();
+}
+
+std::unique_ptr<TKeys> TKeyboardHook::TakeBurst() {
+    FMatches.clear();
+    FCardStart.reset();
+    FHoldWhole = false;
+    return std::exchange(FKeys, std::make_unique<TKeys>());
+}
+
+void TKeyboardHook::KeepStateAfterReplay() {
+    // Each replay sets the keyboard state of its key, older than that of keys taken after it:
+    // with nothing to set it back, later typing would be read with a stale state (a Shift given
+    // back pressed, whose release was part of a card or is still held, stays pressed).
+    if (FReplay.empty() || FReplay.back().StateOnly ||
+        FReplay.back().Key->KeyboardState == FNewestState) {
+        return;
+    }
+    FReplay.push_back(TReplay{nullptr, NextSerial++, true});
 }
 
 void TKeyboardHook::StartTimer() {
@@ -265,7 +470,7 @@ void TKeyboardHook::ProcessBuffer() {
     // The burst leaves the capture before the handler sees it: a handler that retrieves
     // messages (a host showing a dialog from its event handler) starts a new burst instead of
     // changing this one under the handler's feet.
-    const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+    const std::unique_ptr<TKeys> burst = TakeBurst();
     const int count = burst->Count();
     TKeyRanges consumed;
     bool cardData = false;
@@ -291,6 +496,11 @@ void TKeyboardHook::ProcessBuffer() {
         }
     }
     GiveBack(*burst, dropped);
+    // Keys typed while the handler ran: those in front of any prefix need not wait longer.
+    if (FKeys->Count() > 0 && FStarts && !FHoldWhole) {
+        GiveBackEarly();
+    }
+    KeepStateAfterReplay();
     PostNextReplay();
     FinishDraining();
     if (failure) {
@@ -357,6 +567,13 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
     FReplay.pop_front();
     FReplayPosted = false;
 
+    if (!key) {
+        FPlatform.SetKeyboardState(FNewestState);
+        Message.message = wm::Null;
+        PostNextReplay();
+        FinishDraining();
+        return;
+    }
     Message.hwnd = FocusWindow();
     Message.message = key->Msg.message;
     Message.wParam = key->Msg.wParam;
@@ -381,21 +598,20 @@ void TKeyboardHook::ReleaseHeldKeys() {
     StopTimer();
     std::deque<TReplay> replay = std::exchange(FReplay, {});
     FReplayPosted = false;
-    const std::unique_ptr<TKeys> burst = std::exchange(FKeys, std::make_unique<TKeys>());
+    const std::unique_ptr<TKeys> burst = TakeBurst();
     if (burst->Count() > 0) {
         Logger().Debug("FlushMessages: " + burst->GetText(0, burst->Count() - 1, true));
     }
     // Each replay set the thread's keyboard state to that of an older key, and no replay will
     // set it back now: a Shift given back pressed would stay pressed for all later typing. The
     // newest key taken shows the keyboard as it is (any later key would have been taken too).
-    const TKey* newest = burst->Count() > 0 ? burst->Items(burst->Count() - 1)
-                         : replay.empty()   ? nullptr
-                                            : replay.back().Key.get();
-    if (newest != nullptr) {
-        FPlatform.SetKeyboardState(newest->KeyboardState);
+    if (!replay.empty() || burst->Count() > 0) {
+        FPlatform.SetKeyboardState(FNewestState);
     }
     for (const TReplay& item : replay) {
-        PostToFocus(*item.Key);
+        if (item.Key) {
+            PostToFocus(*item.Key);
+        }
     }
     for (int i = 0; i < burst->Count(); ++i) {
         PostToFocus(*burst->Items(i));

@@ -4,6 +4,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "driver/capture/CapturePlatform.h"
@@ -22,6 +24,13 @@ class TLogger;
 // Several captures may be on in one thread (two driver objects, the device test dialog): each
 // sees every key message, the latest switched on first, and the keys one gives back pass the
 // ones switched on before it.
+//
+// Holding every key, as a card needs, would make all typing wait the quiet time while a reader
+// is open. So the capture holds keys only from the first one that could begin a card (as
+// SetCardPrefixes tells it) until the burst is examined, and lets every other key pass untouched
+// at once when nothing of its own is still to be delivered. Events and what reaches the window
+// are the same as when holding everything, only sooner: a key it lets pass would have been
+// given back in front of the card, and the track search never looks at keys before a prefix.
 class TKeyboardHook {
 public:
     // Called with the finished burst; true when it holds card data, Consumed then listing the
@@ -70,6 +79,13 @@ public:
     // Ends the burst being captured now, as if its quiet time had passed.
     void EndBurst();
 
+    // The key codes that open a track of a card this capture is to find, for it to tell typing
+    // from a card being swiped; none (the default) when any key can begin a card and every key
+    // is to be held. Prefixes naming Shift, Ctrl or Alt never match and are left out. Keys pass
+    // only if they cannot begin a prefix of any capture of the thread: keys one capture holds
+    // reach the ones after it together, as their own cards need.
+    void SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes);
+
     [[nodiscard]] std::int32_t Sensitivity() const noexcept { return FSensitivity; }
     void SetSensitivity(std::int32_t Value) noexcept { FSensitivity = Value; }
 
@@ -82,15 +98,39 @@ public:
     void HookProc(int Code, std::uintptr_t WParam, std::intptr_t Message);
 
 private:
-    // A key on its way back to the thread, and the number its replay message carries.
+    // A key on its way back to the thread, and the number its replay message carries. Without
+    // a key (StateOnly) it puts back the keyboard state of the newest key taken.
     struct TReplay {
         std::unique_ptr<TKey> Key;
         std::uint32_t Serial = 0;
+        bool StateOnly = false;
     };
+
+    // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
+    struct TPrefixMatch {
+        std::size_t Prefix = 0;
+        std::size_t Matched = 0;
+        int Start = 0;
+    };
+    using TCardStarts = std::optional<std::vector<std::string>>;
 
     [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
     void HandleMessage(TMsg& Message);
+    void TakeKey(TMsg& Message);
+    // Adds the keys of Message to Into with the keyboard state of now.
+    void AddKeys(TKeys& Into, const TMsg& Message);
     void CaptureKey(TMsg& Message);
+    // The prefixes of every capture of the thread that takes keys; none when any key can begin
+    // a card.
+    const TCardStarts& CardStarts();
+    // Follows the matches of the prefixes over the held key at Position.
+    void FollowMatches(int Position);
+    // Gives back the held keys in front of every match that can still succeed.
+    void GiveBackEarly();
+    [[nodiscard]] std::unique_ptr<TKeys> TakeBurst();
+    // Once the keys given back are through, the thread's keyboard state is that of the newest
+    // key taken, not that of a key given back before it.
+    void KeepStateAfterReplay();
     void ReplayKey(TMsg& Message);
     void StopTimer();
     void StartTimer();
@@ -115,6 +155,19 @@ private:
     std::uintptr_t FTimerID = 0;
     std::int32_t FSensitivity = 100;
     std::unique_ptr<TLogger> FLogger;
+    // The keyboard state of the newest key taken.
+    TKeyboardState FNewestState{};
+
+    TCardStarts FCardPrefixes;
+    TCardStarts FStarts;
+    std::uint64_t FStartsEpoch = 0;
+    // Matches of FStarts begun at held keys, in the order they began, one per prefix and length
+    // (the earliest: the later one would go on exactly as it does).
+    std::vector<TPrefixMatch> FMatches;
+    // The held key where the earliest complete prefix begins.
+    std::optional<int> FCardStart;
+    // The burst is held whole (FStarts changed since it began).
+    bool FHoldWhole = false;
 
     // Keys given back and not yet replayed, oldest first. At most the first of them has its
     // replay message in the thread's queue: each replay posts the next, so a key's WM_CHAR

@@ -125,6 +125,25 @@ TKeyboardHook& TKBDDriver::KeyboardHook() {
     return *FKeyboardHook;
 }
 
+void TKBDDriver::UpdateCardPrefixes() {
+    std::vector<std::string> prefixes;
+    for (int i = 0; i < Devices().Count(); ++i) {
+        const T1CDevice& device = *Devices().Items(i);
+        for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
+            if (device.Prefixes[t].empty() && !device.Suffixes[t].empty()) {
+                // A track framed by its suffix alone runs from wherever the search stands: any
+                // key may be part of it.
+                KeyboardHook().SetCardPrefixes(std::nullopt);
+                return;
+            }
+            if (!device.Prefixes[t].empty()) {
+                prefixes.push_back(device.Prefixes[t]);
+            }
+        }
+    }
+    KeyboardHook().SetCardPrefixes(std::move(prefixes));
+}
+
 bool TKBDDriver::ClearError() noexcept {
     FLastErrorCode = kbd_error::None;
     FLastErrorText = SNoError;
@@ -164,6 +183,7 @@ bool TKBDDriver::Open(IValuesArray& ValuesArray, std::wstring& DeviceID) {
         // capture exactly as it was.
         KeyboardHook().SetActive(true);
         KeyboardHook().SetSensitivity(settings.Sensitivity);
+        UpdateCardPrefixes();
     } catch (const std::exception& error) {
         delete device;
         result = HandleError(error);
@@ -179,6 +199,7 @@ bool TKBDDriver::Close(const std::wstring& DeviceID) {
             RaiseKBDError(kbd_error::InvalidDeviceID, SInvalidDeviceID);
         }
         delete device;
+        UpdateCardPrefixes();
         if (Devices().Count() == 0) {
             KeyboardHook().SetActive(false);
         }

@@ -82,6 +82,9 @@ private:
     // whose tracks are all empty are no card (End and Home pressed quickly can frame one).
     [[nodiscard]] std::vector<TCardRead> FindCards(const TKeys& Keys);
 
+    // Tells the capture which keys can begin a card of the open devices.
+    void UpdateCardPrefixes();
+
     bool ClearError() noexcept;
     bool HandleError(const std::exception& Error);
 
