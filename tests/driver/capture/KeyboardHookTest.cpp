@@ -392,6 +392,97 @@ TEST_F(KeyboardCapture, GivesNothingBackWhileAnExclusiveCaptureIsOn) {
     EXPECT_EQ(Chars(), "ab");
 }
 
+TEST_F(KeyboardCapture, LetsAKeyThatCannotBeginACardPassUntouchedAtOnce) {
+    TLogCapture log;
+    Hook.SetCardPrefixes(std::vector<std::string>{"\t"});
+    Thread.KeyDown('A', 2);
+    Thread.KeyUp('A');
+    Thread.Pump();
+    EXPECT_EQ(Thread.PendingTimers(), 0);
+    ASSERT_EQ(Thread.Window(Window).Received.size(), 3u);
+    EXPECT_EQ(Thread.Window(Window).Received[0].LParam & 0xFFFF, 2) << "its own message";
+    EXPECT_EQ(Chars(), "a");
+    Thread.Advance(150);
+    EXPECT_TRUE(Bursts.empty());
+    EXPECT_FALSE(log.Contains("FlushMessages"));
+}
+
+TEST_F(KeyboardCapture, HoldsAKeyThatCanBeginACardForTheQuietTime) {
+    Hook.SetCardPrefixes(std::vector<std::string>{"\t"});
+    Thread.Tap(vk::Tab);
+    Thread.Type("x");
+    Thread.Advance(99);
+    EXPECT_EQ(Chars(), "");
+    Thread.Advance(1);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"#9;x"});
+    EXPECT_EQ(Chars(), "\tx");
+}
+
+TEST_F(KeyboardCapture, GivesBackAtOnceWhatNoPrefixCanBeginAnyLonger) {
+    // Shift may begin any prefix, and Tab one of two codes.
+    Hook.SetCardPrefixes(std::vector<std::string>{"\t1", "\x21"});
+    Thread.Type("Q");
+    Thread.Tap(vk::Tab);
+    Thread.Type("2");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "Q\t2");
+    EXPECT_EQ(Thread.PendingTimers(), 0);
+
+    Thread.KeyDown(vk::Shift);
+    Thread.Tap(vk::Tab);
+    Thread.Type("1z");
+    Thread.KeyUp(vk::Shift);
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "Q\t2");
+    Thread.Advance(100);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"#9;!Z"});
+    EXPECT_EQ(Chars(), "Q\t2\t!Z");
+}
+
+TEST_F(KeyboardCapture, KeepsTheOrderOfAKeyTypedWhileKeysAreOnTheirWayBack) {
+    Hook.SetCardPrefixes(std::vector<std::string>{"\t"});
+    Thread.Tap(vk::Tab);
+    Thread.Advance(99);
+    Thread.PostedLimit = 0;  // the host's queue is full: the Tab waits to go back
+    Thread.Advance(1);
+    Thread.Type("b");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "");
+    Thread.PostedLimit = 10000;
+    Thread.Post(Window, 0x0400);
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "\tb");
+}
+
+TEST_F(KeyboardCapture, LeavesNoShiftPressedWhoseReleaseWasDropped) {
+    Handler = [](const TKeys& Keys, TKeyRanges& Consumed) {
+        Consumed.push_back({Keys.Count() - 1, Keys.Count() - 1});
+        return true;
+    };
+    Thread.KeyDown(vk::Shift);
+    Thread.Tap('A');
+    Thread.KeyUp(vk::Shift);
+    Thread.Advance(150);
+    Handler = nullptr;
+    Thread.Type("b");
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "Ab");
+}
+
+TEST_F(KeyboardCapture, HoldsWhatAnotherCaptureOfTheThreadCouldReadAsACard) {
+    // Given to the second capture first, the first's card reaches it whole, in one burst.
+    Hook.SetCardPrefixes(std::vector<std::string>{"\t"});
+    TKeyboardHook second(Thread);
+    second.SetCardPrefixes(std::vector<std::string>{"5"});
+    second.SetActive(true);
+    Thread.Tap(vk::Tab);
+    Thread.Type("51");
+    Thread.Tap(vk::Return);
+    Thread.Advance(300);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"#9;51#13;"});
+    EXPECT_EQ(Chars(), "\t51\r");
+}
+
 TEST_F(KeyboardCapture, HandsHeldKeysToTheWindowWhenDestroyed) {
     {
         TKeyboardHook local(Thread);

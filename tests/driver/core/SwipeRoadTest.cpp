@@ -119,6 +119,25 @@ TEST_F(SwipeRoad, TypesStraightIntoTheWindowOnceTheLastDeviceIsClosed) {
     EXPECT_EQ(Thread.PendingTimers(), 0);
 }
 
+TEST_F(SwipeRoad, LetsTypingPassUnlessADeviceFramesATrackByItsSuffixAlone) {
+    OpenBenchDevice();
+    Thread.Type("a");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "a");
+
+    const std::string suffixOnly = Open(Settings(100, "", "#13", "", "", "", ""));
+    Thread.Type("b");
+    Thread.Advance(99);
+    EXPECT_EQ(Chars(), "a") << "any key may be part of its track";
+    Thread.Advance(1);
+    EXPECT_EQ(Chars(), "ab");
+
+    EXPECT_TRUE(Driver.Close(Wide(suffixOnly)));
+    Thread.Type("c");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "abc");
+}
+
 TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBack) {
     TLogCapture log;
     const std::string id = Open(Settings(100, "#9", "#13", "", "", "", ""));
