@@ -6,13 +6,20 @@
 //      thread messages that are no keys, retrieved with PeekMessage, without a hook, with an
 //      empty hook of the benchmark's own (the system's share of any hook) and with the driver's
 //      hook (a device open).
+//  (c) Typing: how long after SendInput a letter's WM_CHAR reaches the window, for letters typed
+//      one every 50 ms with no device open, with an empty hook of the driver's kind (what the
+//      system charges any such hook) and with a device open whose framing keys the letters do
+//      not use; a typed framing key; letters while a device frames a track by its suffix alone
+//      (every key is held then).
 //
 // hook_latency_benchmark [--module <path of Wedgecard.dll>] [--runs <n>] [--messages <n>]
+//                        [--letters <n>]
 // Without --module the driver is created by its ProgID, through the registration.
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +41,7 @@ struct TOptions {
     std::wstring Module;
     int Runs = 5;
     long Messages = 20000;
+    int Letters = 200;
 };
 
 TOptions ParseOptions(int Count, wchar_t** Arguments) {
@@ -44,6 +52,8 @@ TOptions ParseOptions(int Count, wchar_t** Arguments) {
             options.Module = Arguments[i + 1];
         } else if (name == L"--runs") {
             options.Runs = std::max(1, _wtoi(Arguments[i + 1]));
+        } else if (name == L"--letters") {
+            options.Letters = std::max(20, _wtoi(Arguments[i + 1]));
         } else if (name == L"--messages") {
             options.Messages = std::max(1000L, static_cast<long>(_wtol(Arguments[i + 1])));
         }
@@ -184,7 +194,7 @@ void MeasureHookCost(TDriverSource& Source, const TOptions& Options) {
     for (int round = 0; round < Options.Runs; ++round) {
         none.push_back(RetrievalCost(Options.Messages));
 
-        HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &EmptyHook, nullptr, GetCurrentThreadId());
+        HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, &EmptyHook, nullptr, GetCurrentThreadId());
         if (hook == nullptr) {
             throw std::runtime_error("SetWindowsHookExW failed");
         }
@@ -216,6 +226,127 @@ void MeasureHookCost(TDriverSource& Source, const TOptions& Options) {
         on.Median - off.Median, on.Median - system.Median);
 }
 
+// The value below which a Share of Values lie (nearest rank).
+double Percentile(std::vector<double> Values, double Share) {
+    std::sort(Values.begin(), Values.end());
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(Share * static_cast<double>(Values.size())));
+    return Values[std::max<std::size_t>(rank, 1) - 1];
+}
+
+// Types Keys with SendInput, one stroke every Interval, and the time from each SendInput to the
+// WM_CHAR it brings to the focused Window, in milliseconds.
+std::vector<double> TypingLatencies(TTestWindow& Window, const std::string& Text,
+                                    std::chrono::milliseconds Interval) {
+    std::vector<double> latencies;
+    for (const char c : Text) {
+        TKeystrokes keys;
+        if (c == '\t') {
+            keys.Tap(VK_TAB);
+        } else {
+            keys.Type(std::string(1, c));
+        }
+        const std::size_t before = Window.Chars().size();
+        if (!keys.Send()) {
+            throw std::runtime_error("SendInput failed");
+        }
+        const TClock::time_point sent = TClock::now();
+        if (!PumpUntil([&] { return Window.Chars().size() > before; }, 10s)) {
+            throw std::runtime_error("a typed key did not come within 10 s");
+        }
+        latencies.push_back(Milliseconds(TClock::now() - sent));
+        PumpUntil([] { return false; }, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            Interval - (TClock::now() - sent)));
+    }
+    return latencies;
+}
+
+void MeasureTyping(TDriverSource& Source, const TOptions& Options) {
+    constexpr std::int32_t Quiet = 100;
+    std::printf("\n(c) Typing: from SendInput to the WM_CHAR in the focused window\n");
+    std::printf(
+        "    %d letters a-z one every 50 ms each: no device open, an empty hook, a device open "
+        "(quiet time %d ms, the bench's framing: Tab/Enter, PageUp/PageDown, End/Home); 4 "
+        "alternating rounds\n",
+        Options.Letters, Quiet);
+    TTestWindow window;
+    if (!window.Activate()) {
+        throw std::runtime_error("the window did not get the keyboard focus");
+    }
+    ComPtr<ILumMSRKBD1C> driver = Source.Create();
+    ComPtr<TEventSink> sink = TEventSink::Create();
+    InitDoneOf(driver.Get())->Init(sink.Get());
+    auto open = [&driver](TSettingsArray* Settings) {
+        std::wstring id;
+        if (!OpenDevice(driver.Get(), Settings, id)) {
+            throw std::runtime_error("Open failed");
+        }
+        return id;
+    };
+    auto close = [&driver](const std::wstring& Id) {
+        if (!CloseDevice(driver.Get(), Id)) {
+            throw std::runtime_error("Close failed");
+        }
+    };
+    std::string letters;
+    for (int i = 0; i < Options.Letters / 4; ++i) {
+        letters += static_cast<char>('a' + i % 26);
+    }
+    std::vector<double> none;
+    std::vector<double> emptyHook;
+    std::vector<double> device;
+    for (int round = 0; round < 4; ++round) {
+        const std::vector<double> off = TypingLatencies(window, letters, 50ms);
+        none.insert(none.end(), off.begin(), off.end());
+
+        HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &EmptyHook, nullptr, GetCurrentThreadId());
+        if (hook == nullptr) {
+            throw std::runtime_error("SetWindowsHookExW failed");
+        }
+        const std::vector<double> system = TypingLatencies(window, letters, 50ms);
+        emptyHook.insert(emptyHook.end(), system.begin(), system.end());
+        UnhookWindowsHookEx(hook);
+
+        const std::wstring id = open(TSettingsArray::Bench(Quiet, false).Get());
+        const std::vector<double> on = TypingLatencies(window, letters, 50ms);
+        device.insert(device.end(), on.begin(), on.end());
+        close(id);
+    }
+    auto row = [](const char* What, const std::vector<double>& Latencies) {
+        std::printf("    %-38s p50 %7.3f ms, p99 %7.3f ms, max %7.3f ms (%zu letters)\n", What,
+                    Percentile(Latencies, 0.5), Percentile(Latencies, 0.99),
+                    Percentile(Latencies, 1.0), Latencies.size());
+    };
+    row("no device open:", none);
+    row("an empty ANSI hook of the benchmark's:", emptyHook);
+    row("a device open:", device);
+    std::printf(
+        "    a device open / no device: p50 %.2fx, p99 %.2fx; / the empty hook: p50 %.2fx, p99 "
+        "%.2fx\n",
+        Percentile(device, 0.5) / Percentile(none, 0.5),
+        Percentile(device, 0.99) / Percentile(none, 0.99),
+        Percentile(device, 0.5) / Percentile(emptyHook, 0.5),
+        Percentile(device, 0.99) / Percentile(emptyHook, 0.99));
+
+    const std::wstring id = open(TSettingsArray::Bench(Quiet, false).Get());
+    const TSummary framing = Summarize(TypingLatencies(window, std::string(20, '\t'), 300ms));
+    close(id);
+    std::printf(
+        "    a typed framing key (Tab, track 1's prefix), 20 one every 300 ms: median %.2f ms, "
+        "min %.2f ms, max %.2f ms\n",
+        framing.Median, framing.Min, framing.Max);
+
+    const std::wstring suffixOnly =
+        open(TSettingsArray::Create(SettingsValues(Quiet, L"", L"#13", L"", L"", L"", L"", false))
+                 .Get());
+    const std::vector<double> held = TypingLatencies(window, "abcdefghijklmnopqrst", 50ms);
+    close(suffixOnly);
+    std::printf(
+        "    a device whose track 1 has a suffix and no prefix (every key held), 20 letters one "
+        "every 50 ms: p50 %.2f ms, max %.2f ms\n",
+        Percentile(held, 0.5), Percentile(held, 1.0));
+}
+
 }  // namespace
 
 int wmain(int Count, wchar_t** Arguments) {
@@ -228,6 +359,7 @@ int wmain(int Count, wchar_t** Arguments) {
         TDriverSource source(options.Module);
         MeasureSwipeLatency(source, options);
         MeasureHookCost(source, options);
+        MeasureTyping(source, options);
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "hook_latency_benchmark: %s\n", error.what());
