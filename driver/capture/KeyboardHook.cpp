@@ -385,8 +385,8 @@ void TKeyboardHook::FollowMatches(int Position) {
     if (key.KeyUp || FCardStart) {
         return;
     }
+    const bool modifier = vk::IsModifier(code);
     for (std::size_t p = 0; p < prefixes.size(); ++p) {
-        const bool modifier = vk::IsModifier(code);
         if (!modifier && static_cast<std::uint8_t>(prefixes[p][0]) != code) {
             continue;
         }
