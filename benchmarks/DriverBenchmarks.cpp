@@ -121,14 +121,16 @@ void HookProcOnAMessageThatIsNotAKey(benchmark::State& State) {
 }
 BENCHMARK(HookProcOnAMessageThatIsNotAKey);
 
-// A key held down for minutes: 10,000 repeats and releases captured through the hook, the
-// burst examined by one device and every record given back through the thread's queue.
+// A key held down for minutes after a prefix key: 10,000 repeats and releases captured through
+// the hook, the burst examined by one device and every record given back through the thread's
+// queue.
 void LongBurst(benchmark::State& State) {
     const int records = static_cast<int>(State.range(0));
     for (auto _ : State) {
         State.PauseTiming();
         TBench bench;
         bench.OpenDevices(1);
+        bench.Thread.KeyDown(vk::Tab);  // may begin a card: everything after it is held
         for (int i = 0; i < records / 2; ++i) {
             bench.Thread.KeyDown('A');
             bench.Thread.KeyUp('A');
@@ -137,7 +139,7 @@ void LongBurst(benchmark::State& State) {
         bench.Thread.Advance(150);
         State.PauseTiming();
         if (bench.Thread.Window(bench.Thread.GetFocus()).Chars().size() !=
-            static_cast<std::size_t>(records / 2)) {
+            static_cast<std::size_t>(records / 2 + 1)) {
             State.SkipWithError("keys were lost");
         }
         State.ResumeTiming();
