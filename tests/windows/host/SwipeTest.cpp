@@ -372,20 +372,20 @@ TEST_F(SwipeLog, ShowsTheBurstTheEventAndTheKeysGivenBack) {
     WideCharToMultiByte(CP_ACP, 0, id.c_str(), -1, narrowID, sizeof narrowID, nullptr, nullptr);
     const std::string device = narrowID;
     TKeystrokes keys;
-    ASSERT_TRUE(keys.Type("a").BenchCard().Send());
+    ASSERT_TRUE(keys.BenchCard().Type("a").Send());
     ASSERT_TRUE(WaitForEvents(1));
     ASSERT_TRUE(Window.WaitForChars(L"a"));
 
     const std::string data = "@1;12345=67890?@2Track2@3Track3";
     const std::vector<std::string> expected = {
         "[DEBUG] TKBDDriver ReceiveKeyboardData "
-        "<-a#9;;12345=67890?#13;#33;Track2#34;#35;Track3#36;",
+        "<-#9;;12345=67890?#13;#33;Track2#34;#35;Track3#36;a",
         "[DEBUG] TKBDDriver AddDataEvent(" + device + "; ЧтениеКодаМагнитнойКарты; " + data + ")",
         "[DEBUG] TKBDDriver FireEvent",
         "[DEBUG] Tole1C ExternalEvent(Source:" + device +
             ", Message:ЧтениеКодаМагнитнойКарты, Data:" + data + ")",
-        "[DEBUG] TKeyboardHook FlushMessages: a",
         "[DEBUG] TKeyboardHook FlushMessages: ",
+        "[DEBUG] TKeyboardHook FlushMessages: a",
     };
     // In this order, among the call lines of Open.
     const std::vector<std::string> messages = log.Messages();
