@@ -19,10 +19,6 @@ VARIANT_BOOL AutomationBoolean(bool Value) {
     return Value ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
-const char* TrueOrFalse(bool Value) {
-    return Value ? "True" : "False";
-}
-
 }  // namespace
 
 template <class TBody>
@@ -247,6 +243,10 @@ TLogger& TLumMSRKBD1C::Logger() {
     return *FLogger;
 }
 
+TDriverCalls TLumMSRKBD1C::Calls() {
+    return TDriverCalls(Driver(), Logger());
+}
+
 TKBDDriver& TLumMSRKBD1C::Driver() {
     if (!FDriver) {
         FDriver = std::make_unique<TKBDDriver>(WindowsDriverServices());
@@ -266,13 +266,7 @@ HRESULT TLumMSRKBD1C::GetVersion(BSTR* Res) {
         return E_POINTER;
     }
     *Res = nullptr;
-    return Guarded([&] {
-        Logger().Debug("GetVersion");
-        std::wstring version;
-        Driver().GetVersion(version);
-        *Res = TBstr(version).Detach();
-        Logger().Debug("GetVersion", TKBDUtils::ToAnsi(version));
-    });
+    return Guarded([&] { *Res = TBstr(Calls().GetVersion()).Detach(); });
 }
 
 HRESULT TLumMSRKBD1C::GetLastError(BSTR* ErrorDescription, LONG* Res) {
@@ -281,12 +275,9 @@ HRESULT TLumMSRKBD1C::GetLastError(BSTR* ErrorDescription, LONG* Res) {
     }
     *ErrorDescription = nullptr;
     return Guarded([&] {
-        Logger().Debug("GetLastError");
-        const std::string text = Driver().LastErrorText();
+        std::string text;
+        *Res = Calls().GetLastError(text);
         *ErrorDescription = TBstr(TKBDUtils::ToWide(text)).Detach();
-        *Res = Driver().LastErrorCode();
-        Logger().Debug("GetLastError(ErrorDescription:" + text + ")",
-                       static_cast<std::int32_t>(*Res));
     });
 }
 
@@ -297,14 +288,10 @@ HRESULT TLumMSRKBD1C::Open(IDispatch* ValuesArray, BSTR* DeviceID, VARIANT_BOOL*
     *DeviceID = nullptr;
     return Guarded([&] {
         TDispatchValuesArray values(ValuesArray);
-        Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
         std::wstring id;
-        const bool opened = Driver().Open(values, id);
+        const bool opened = Calls().Open(values, id);
         *DeviceID = TBstr(id).Detach();
         *Res = AutomationBoolean(opened);
-        Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
-                           "}, DeviceID:" + TKBDUtils::ToAnsi(id) + ")",
-                       opened);
     });
 }
 
@@ -312,13 +299,7 @@ HRESULT TLumMSRKBD1C::Close(BSTR DeviceID, VARIANT_BOOL* Res) {
     if (Res == nullptr) {
         return E_POINTER;
     }
-    return Guarded([&] {
-        const std::string line = "Close(DeviceID: " + Narrow(DeviceID) + ")";
-        Logger().Debug(line);
-        const bool closed = Driver().Close(WideOf(DeviceID));
-        *Res = AutomationBoolean(closed);
-        Logger().Debug(line, closed);
-    });
+    return Guarded([&] { *Res = AutomationBoolean(Calls().Close(WideOf(DeviceID))); });
 }
 
 HRESULT TLumMSRKBD1C::EventProcessed(BSTR DeviceID, VARIANT_BOOL StateFlag, VARIANT_BOOL* Res) {
@@ -326,13 +307,8 @@ HRESULT TLumMSRKBD1C::EventProcessed(BSTR DeviceID, VARIANT_BOOL StateFlag, VARI
         return E_POINTER;
     }
     return Guarded([&] {
-        const bool processed = StateFlag != VARIANT_FALSE;
-        const std::string line = "EventProcessed(DeviceID:" + Narrow(DeviceID) +
-                                 ", StateFlag:" + TrueOrFalse(processed) + ")";
-        Logger().Debug(line);
-        const bool acknowledged = Driver().EventProcessed(WideOf(DeviceID), processed);
-        *Res = AutomationBoolean(acknowledged);
-        Logger().Debug(line, acknowledged);
+        *Res =
+            AutomationBoolean(Calls().EventProcessed(WideOf(DeviceID), StateFlag != VARIANT_FALSE));
     });
 }
 
@@ -344,14 +320,10 @@ HRESULT TLumMSRKBD1C::DeviceTest(IDispatch* ValuesArray, BSTR* AdditionalDescrip
     *AdditionalDescription = nullptr;
     return Guarded([&] {
         TDispatchValuesArray values(ValuesArray);
-        Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
         std::wstring description;
-        const bool tested = Driver().DeviceTest(description);
+        const bool tested = Calls().DeviceTest(values, description);
         *AdditionalDescription = TBstr(description).Detach();
         *Res = AutomationBoolean(tested);
-        Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
-                           "}, AdditionalDescription:" + TKBDUtils::ToAnsi(description) + ")",
-                       tested);
     });
 }
 

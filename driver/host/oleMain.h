@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "WedgecardLib_TLB.h"
+#include "driver/core/DriverCalls.h"
 #include "driver/core/KBDDriver.h"
 #include "driver/diagnostics/untLogger.h"
 
@@ -76,6 +77,8 @@ protected:
 
     TLogger& Logger();
     TKBDDriver& Driver();
+    // The driver's operations, each logged through this object's logger.
+    TDriverCalls Calls();
     [[nodiscard]] ITypeInfo* TypeInfo() const noexcept { return FTypeInfo; }
 
     // Runs Body with a reference held on the object, turning an escaping exception into a

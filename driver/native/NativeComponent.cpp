@@ -81,10 +81,6 @@ bool HandsBackText(TMethod Method, const TNativeVariant* Result) {
            (Method == mGetVersion && Result != nullptr);
 }
 
-const char* TrueOrFalse(bool Value) {
-    return Value ? "True" : "False";
-}
-
 }  // namespace
 
 TNativeComponent::TCall::TCall(TNativeComponent& Component) noexcept : FComponent(Component) {
@@ -159,6 +155,10 @@ TLogger& TNativeComponent::Logger() {
         FLogger = std::make_unique<TLogger>("TNativeComponent");
     }
     return *FLogger;
+}
+
+TDriverCalls TNativeComponent::Calls() {
+    return TDriverCalls(Driver(), Logger());
 }
 
 TKBDDriver& TNativeComponent::Driver() {
@@ -335,10 +335,7 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
 
     switch (static_cast<TMethod>(Number)) {
         case mGetVersion: {
-            Logger().Debug("GetVersion");
-            std::wstring version;
-            Driver().GetVersion(version);
-            Logger().Debug("GetVersion", TKBDUtils::ToAnsi(version));
+            const std::wstring version = Calls().GetVersion();
             if (Result != nullptr && !SetString(*Result, version)) {
                 Refuse(E_OUTOFMEMORY);
                 return false;
@@ -346,9 +343,8 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
             return true;
         }
         case mGetLastError: {
-            Logger().Debug("GetLastError");
-            const std::string text = Driver().LastErrorText();
-            const std::int32_t code = Driver().LastErrorCode();
+            std::string text;
+            const std::int32_t code = Calls().GetLastError(text);
             if (!ReplaceString(Params[0], TKBDUtils::ToWide(text))) {
                 Refuse(E_OUTOFMEMORY);
                 return false;
@@ -356,14 +352,12 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
             if (Result != nullptr) {
                 SetInteger(*Result, code);
             }
-            Logger().Debug("GetLastError(ErrorDescription:" + text + ")", code);
             return true;
         }
         case mOpen: {
             TNativeValuesArray values(Params);
-            Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
             std::wstring id;
-            const bool opened = Driver().Open(values, id);
+            const bool opened = Calls().Open(values, id);
             if (!ReplaceString(Params[TNativeValuesArray::Count], id)) {
                 // A device the host cannot name would keep the capture on for good.
                 if (opened) {
@@ -375,9 +369,6 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
             if (Result != nullptr) {
                 SetBoolean(*Result, opened);
             }
-            Logger().Debug("Open(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
-                               "}, DeviceID:" + TKBDUtils::ToAnsi(id) + ")",
-                           opened);
             return true;
         }
         case mClose: {
@@ -386,13 +377,10 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
                 Refuse(status);
                 return false;
             }
-            const std::string line = "Close(DeviceID: " + TKBDUtils::ToAnsi(id) + ")";
-            Logger().Debug(line);
-            const bool closed = Driver().Close(id);
+            const bool closed = Calls().Close(id);
             if (Result != nullptr) {
                 SetBoolean(*Result, closed);
             }
-            Logger().Debug(line, closed);
             return true;
         }
         case mEventProcessed: {
@@ -406,21 +394,16 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
                 Refuse(status);
                 return false;
             }
-            const std::string line = "EventProcessed(DeviceID:" + TKBDUtils::ToAnsi(id) +
-                                     ", StateFlag:" + TrueOrFalse(processed) + ")";
-            Logger().Debug(line);
-            const bool acknowledged = Driver().EventProcessed(id, processed);
+            const bool acknowledged = Calls().EventProcessed(id, processed);
             if (Result != nullptr) {
                 SetBoolean(*Result, acknowledged);
             }
-            Logger().Debug(line, acknowledged);
             return true;
         }
         case mDeviceTest: {
             TNativeValuesArray values(Params);
-            Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) + "})");
             std::wstring description;
-            const bool tested = Driver().DeviceTest(description);
+            const bool tested = Calls().DeviceTest(values, description);
             if (!ReplaceString(Params[TNativeValuesArray::Count], description)) {
                 Refuse(E_OUTOFMEMORY);
                 return false;
@@ -428,9 +411,6 @@ bool TNativeComponent::Call(std::int32_t Number, TNativeVariant* Result, TNative
             if (Result != nullptr) {
                 SetBoolean(*Result, tested);
             }
-            Logger().Debug("DeviceTest(ValuesArray:{" + TKBDUtils::ValuesArrayToStr(values) +
-                               "}, AdditionalDescription:" + TKBDUtils::ToAnsi(description) + ")",
-                           tested);
             return true;
         }
         case MethodCount:

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "driver/core/DriverCalls.h"
 #include "driver/native/NativeApi.h"
 
 namespace wedgecard {
 
-class TKBDDriver;
 class TLogger;
 
 // The four tables the host calls a component through, one per base of IComponentBase.
@@ -77,6 +77,8 @@ private:
     static void Delete(TNativeComponent* Component) noexcept;
     TLogger& Logger();
     TKBDDriver& Driver();
+    // The driver's operations, each logged through this object's logger.
+    TDriverCalls Calls();
     void SendExternalEvent(const std::string& Source, const std::string& Message,
                            const std::string& Data);
     // Result is null for CallAsProc.
