@@ -2,7 +2,6 @@
 
 #include <ole2.h>
 
-#include <cstring>
 #include <stdexcept>
 
 #include "bench/ComServer.h"
@@ -205,62 +204,21 @@ COLORREF PixelOf(HWND Window, POINT Client) {
     GetWindowRect(Window, &frame);
     POINT at = Client;
     ClientToScreen(Window, &at);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = 1;
-    info.bmiHeader.biHeight = 1;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC window = GetWindowDC(Window);
-    HDC memory = CreateCompatibleDC(window);
-    void* bits = nullptr;
-    HBITMAP pixel = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ previous = SelectObject(memory, pixel);
-    BitBlt(memory, 0, 0, 1, 1, window, at.x - frame.left, at.y - frame.top, SRCCOPY);
-    GdiFlush();
-    const auto* bgr = static_cast<const BYTE*>(bits);
-    const COLORREF color = bgr != nullptr ? RGB(bgr[2], bgr[1], bgr[0]) : CLR_INVALID;
-    SelectObject(memory, previous);
-    DeleteObject(pixel);
-    DeleteDC(memory);
-    ReleaseDC(Window, window);
-    return color;
+    const LONG x = at.x - frame.left;
+    const LONG y = at.y - frame.top;
+    const std::vector<std::uint32_t> pixel = ShownPixels(Window, RECT{x, y, x + 1, y + 1});
+    if (pixel.empty()) {
+        return CLR_INVALID;
+    }
+    return RGB((pixel[0] >> 16) & 0xFF, (pixel[0] >> 8) & 0xFF, pixel[0] & 0xFF);
 }
 
 bool ShowsAsItDraws(HWND Control) {
     RECT place{};
     GetWindowRect(Control, &place);
-    const int width = place.right - place.left;
-    const int height = place.bottom - place.top;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC window = GetWindowDC(Control);
-    HDC memory = CreateCompatibleDC(window);
-    void* shownBits = nullptr;
-    void* drawnBits = nullptr;
-    HBITMAP shown = CreateDIBSection(window, &info, DIB_RGB_COLORS, &shownBits, nullptr, 0);
-    HBITMAP drawn = CreateDIBSection(window, &info, DIB_RGB_COLORS, &drawnBits, nullptr, 0);
-    const HGDIOBJ previous = SelectObject(memory, shown);
-    BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
-    SelectObject(memory, drawn);
-    PrintWindow(Control, memory, 0);
-    GdiFlush();
-    const bool same =
-        shownBits != nullptr && drawnBits != nullptr &&
-        std::memcmp(shownBits, drawnBits,
-                    static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4) == 0;
-    SelectObject(memory, previous);
-    DeleteObject(drawn);
-    DeleteObject(shown);
-    DeleteDC(memory);
-    ReleaseDC(Control, window);
-    return same;
+    const std::vector<std::uint32_t> shown =
+        ShownPixels(Control, RECT{0, 0, place.right - place.left, place.bottom - place.top});
+    return !shown.empty() && shown == PrintedPixels(Control);
 }
 
 }  // namespace benchpad::test

@@ -257,45 +257,79 @@ std::string StoredZlib(const std::string& Raw) {
 
 }  // namespace
 
-bool SavePicture(HWND Window, const char* Path) {
-    RECT frame{};
-    GetWindowRect(Window, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
+namespace {
+
+// A 32-bit top-down bitmap of Width x Height that Draw paints from the window's DC into the
+// memory DC; its pixels afterwards.
+template <class TDraw>
+std::vector<std::uint32_t> Pixels(HWND Window, int Width, int Height, TDraw&& Draw) {
+    std::vector<std::uint32_t> result;
+    if (Width <= 0 || Height <= 0) {
+        return result;
+    }
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biWidth = Width;
+    info.bmiHeader.biHeight = -Height;  // top row first
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
     HDC window = GetWindowDC(Window);
     HDC memory = CreateCompatibleDC(window);
+    void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     const HGDIOBJ previous = SelectObject(memory, bitmap);
-    const bool copied = BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY) != FALSE;
+    const bool drawn = bits != nullptr && Draw(memory, window);
     GdiFlush();
-
-    std::string raw;
-    const auto* pixels = static_cast<const std::uint8_t*>(bits);
-    const auto columns = static_cast<std::size_t>(width);
-    const auto rows = static_cast<std::size_t>(height);
-    for (std::size_t y = 0; copied && y < rows; ++y) {
-        raw += '\0';  // no filter
-        for (std::size_t x = 0; x < columns; ++x) {
-            const std::uint8_t* pixel = pixels + (y * columns + x) * 4;
-            raw += static_cast<char>(pixel[2]);
-            raw += static_cast<char>(pixel[1]);
-            raw += static_cast<char>(pixel[0]);
-        }
+    if (drawn) {
+        const auto* first = static_cast<const std::uint32_t*>(bits);
+        result.assign(first,
+                      first + static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height));
     }
     SelectObject(memory, previous);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(Window, window);
-    if (!copied) {
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> ShownPixels(HWND Window, const RECT& Area) {
+    const int width = Area.right - Area.left;
+    const int height = Area.bottom - Area.top;
+    return Pixels(Window, width, height, [&](HDC Memory, HDC WindowDC) {
+        return BitBlt(Memory, 0, 0, width, height, WindowDC, Area.left, Area.top, SRCCOPY) != FALSE;
+    });
+}
+
+std::vector<std::uint32_t> PrintedPixels(HWND Window) {
+    RECT frame{};
+    GetWindowRect(Window, &frame);
+    return Pixels(Window, frame.right - frame.left, frame.bottom - frame.top,
+                  [&](HDC Memory, HDC) { return PrintWindow(Window, Memory, 0) != FALSE; });
+}
+
+bool SavePicture(HWND Window, const char* Path) {
+    RECT frame{};
+    GetWindowRect(Window, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const std::vector<std::uint32_t> pixels = ShownPixels(Window, RECT{0, 0, width, height});
+    if (pixels.empty()) {
         return false;
+    }
+    std::string raw;
+    const auto columns = static_cast<std::size_t>(width);
+    const auto rows = static_cast<std::size_t>(height);
+    for (std::size_t y = 0; y < rows; ++y) {
+        raw += '\0';  // no filter
+        for (std::size_t x = 0; x < columns; ++x) {
+            const std::uint32_t pixel = pixels[y * columns + x];
+            raw += static_cast<char>((pixel >> 16) & 0xFF);
+            raw += static_cast<char>((pixel >> 8) & 0xFF);
+            raw += static_cast<char>(pixel & 0xFF);
+        }
     }
 
     std::string header;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -58,6 +59,12 @@ struct TMessageBox {
 [[nodiscard]] TMessageBox WaitForMessageBox(DWORD Thread, std::chrono::milliseconds Limit = 5s);
 // Clicks its first button (OK) and waits until it has gone; false if it stays.
 bool CloseMessageBox(const TMessageBox& Box);
+
+// The pixels of Area (in window coordinates, frame included) as the window shows them on the
+// screen, or as it draws itself when asked to print (the whole window); each 0xAARRGGBB as
+// the bitmap holds it, top row first. Empty when the system gives none.
+[[nodiscard]] std::vector<std::uint32_t> ShownPixels(HWND Window, const RECT& Area);
+[[nodiscard]] std::vector<std::uint32_t> PrintedPixels(HWND Window);
 
 // Saves a picture of the window as it is on the screen, frame and caption included (which
 // Wine draws only when it does not leave frames to a window manager), as a PNG file.
