@@ -189,8 +189,15 @@ bool CloseMessageBox(const TMessageBox& Box) {
     if (button == nullptr) {
         return false;
     }
+    const auto gone = [&] { return !IsWindow(Box.Handle) || !IsWindowVisible(Box.Handle); };
     ClickOn(button);
-    return WaitUntil([&] { return !IsWindow(Box.Handle) || !IsWindowVisible(Box.Handle); });
+    if (WaitUntil(gone)) {
+        return true;
+    }
+    // Wine now and then loses a click on a box that has been up a while. A second click of the
+    // mouse could land on the window below once the box goes; the button is pressed directly.
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return WaitUntil(gone);
 }
 
 namespace {

@@ -57,7 +57,8 @@ struct TMessageBox {
 [[nodiscard]] TMessageBox FindMessageBox(DWORD Thread);
 // Waits for one; Handle is null when none came within Limit.
 [[nodiscard]] TMessageBox WaitForMessageBox(DWORD Thread, std::chrono::milliseconds Limit = 5s);
-// Clicks its first button (OK) and waits until it has gone; false if it stays.
+// Clicks its first button (OK) and waits until it has gone (pressing the button directly if
+// the click was lost); false if it stays.
 bool CloseMessageBox(const TMessageBox& Box);
 
 // The pixels of Area (in window coordinates, frame included) as the window shows them on the
