@@ -98,7 +98,8 @@ TEST(Registration, RegistersTheTypeLibraryEmbeddedInTheModule) {
     EXPECT_EQ(TakeString(help), Description);
 }
 
-// Runs regsvr32 silently with Options on this build's module; its exit code.
+// Runs regsvr32 silently with Options on this build's module; its exit code. It is the regsvr32
+// of this program's bitness (SysWOW64's for a 32-bit one), as the module needs.
 DWORD RunRegsvr32(const std::wstring& Options) {
     std::wstring command = L"regsvr32.exe " + Options + L" \"" + DriverPath + L"\"";
     STARTUPINFOW startup{};

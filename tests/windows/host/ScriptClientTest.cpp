@@ -28,7 +28,9 @@ struct TScriptRun {
     }
 };
 
-// Runs one script of the scripts folder with cscript and collects what it prints.
+// Runs one script of the scripts folder with cscript and collects what it prints. The script host
+// has this program's bitness (a 32-bit process finds SysWOW64's cscript.exe), so it creates the
+// driver of the build under test.
 TScriptRun RunScript(const std::wstring& Name) {
     const std::wstring folder = WindowsPath(WEDGECARD_SCRIPTS);
     std::wstring command = L"cscript.exe //nologo \"" + folder + L"\\" + Name + L"\"";
