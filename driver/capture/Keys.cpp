@@ -264,8 +264,11 @@ bool TKeys::FindTrack(std::string_view Prefix, std::string_view Suffix, std::str
         return true;
     }
 
-    const int suffixStart = FindCodes(Suffix, dataStart, limit);
-    if (suffixStart >= limit) {
+    // Past Limit too: once its prefix is there, a track's data are whatever keys come before
+    // its suffix. An earlier track's prefix key among them (the 5 of a track 1 framed by its %,
+    // Shift+5, in the digits of track 2) begins no next card there.
+    const int suffixStart = FindCodes(Suffix, dataStart, Count());
+    if (suffixStart >= Count()) {
         return false;
     }
     int suffixEnd = suffixStart;

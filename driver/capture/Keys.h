@@ -69,8 +69,8 @@ public:
 
     // One track framed by Prefix and Suffix, searched from Start. On success Start is where the
     // track begins, Stop where it ends and Text its escaped data. A configured prefix must be
-    // there: only a track without one begins at the search position. The track lies before
-    // Limit (a track without a suffix runs up to it).
+    // there: only a track without one begins at the search position. The track begins before
+    // Limit; a track without a suffix runs up to it, one with a suffix up to its suffix.
     bool FindTrack(std::string_view Prefix, std::string_view Suffix, std::string& Text, int& Stop,
                    int& Start, int Limit = std::numeric_limits<int>::max()) const;
 

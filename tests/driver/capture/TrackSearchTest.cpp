@@ -318,6 +318,19 @@ TEST_F(DeviceTracks, ShiftedPrefixTrackIsFollowedByTheNextTrack) {
     EXPECT_EQ(Stop, 13);
 }
 
+TEST_F(DeviceTracks, EarlierPrefixKeyInsideLaterTracksDataBeginsNoCard) {
+    // The framing of a reader that sends %...?Enter ;...?Enter ;...?Enter, whose track 2 and 3
+    // digits hold the 5 of track 1's prefix.
+    const std::string end = Slash + Enter;
+    Build.ShiftTap('5').Tap('B').Tap('5').ShiftTap(191).Tap(13);
+    Build.Tap(186).Tap('4').Tap('5').Tap(187).Tap('5').ShiftTap(191).Tap(13);
+    Build.Tap(186).Tap('5').ShiftTap(191).Tap(13);
+
+    EXPECT_TRUE(Find({{{"5", end}, {Semicolon, end}, {Semicolon, end}}}));
+    EXPECT_EQ(Tracks, (TKeys::TTracks{"b5", "45=5", "5"}));
+    EXPECT_EQ(Stop, Keys.Count() - 1);
+}
+
 TEST_F(DeviceTracks, FailedTrackLeavesTheSearchPosition) {
     Build.Tap(186).Tap('1').Tap(13).Tap(186).Tap('2').Tap(13);
 
