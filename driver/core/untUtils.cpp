@@ -62,15 +62,21 @@ std::string TKBDUtils::ToAnsi(const std::wstring& Text) {
     std::string narrow;
     narrow.reserve(Text.size());
     for (const wchar_t c : Text) {
-        if (static_cast<std::uint32_t>(c) < 0x80) {
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code < 0x80) {
             narrow += static_cast<char>(c);
             continue;
         }
+        // А to я lie in one run in both; nothing beyond "™" is in the code page.
         char mapped = '?';
-        for (std::size_t i = 0; i < Cp1251High.size(); ++i) {
-            if (static_cast<std::uint32_t>(Cp1251High[i]) == static_cast<std::uint32_t>(c)) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
+        if (code >= 0x0410 && code <= 0x044F) {
+            mapped = static_cast<char>(0xC0 + (code - 0x0410));
+        } else if (code <= 0x2122) {
+            for (std::size_t i = 0; i < Cp1251High.size(); ++i) {
+                if (static_cast<std::uint32_t>(Cp1251High[i]) == code) {
+                    mapped = static_cast<char>(0x80 + i);
+                    break;
+                }
             }
         }
         narrow += mapped;
