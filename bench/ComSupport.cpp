@@ -42,11 +42,12 @@ TVariant TVariant::CopyOf(const VARIANT& Source) {
 }
 
 std::string SystemErrorText(HRESULT Code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text(buffer != nullptr ? buffer : "", length);
+        nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text =
+        wedgecard::TKBDUtils::ToAnsi(std::wstring(buffer != nullptr ? buffer : L"", length));
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();

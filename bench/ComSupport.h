@@ -126,7 +126,7 @@ private:
     VARIANT FValue;
 };
 
-// A failure with its HRESULT; the message is text in the ANSI code page.
+// A failure with its HRESULT; the message is text in Windows-1251, like the bench's own texts.
 class EComError : public std::runtime_error {
 public:
     EComError(HRESULT Code, const std::string& Message)
@@ -138,7 +138,7 @@ private:
     HRESULT FCode;
 };
 
-// The system's text for an HRESULT, in the ANSI code page.
+// The system's text for an HRESULT, in Windows-1251 whatever the system's code page.
 [[nodiscard]] std::string SystemErrorText(HRESULT Code);
 
 // Throws EComError with the system's text for a failing HRESULT (std::bad_alloc for
@@ -152,7 +152,7 @@ struct TErrorSource {
 };
 
 // Fill the thread's error information (IErrorInfo) and return Code. The second takes a message
-// in the ANSI code page.
+// in Windows-1251.
 HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const wchar_t* Message) noexcept;
 HRESULT SetComErrorAnsi(const TErrorSource& Source, HRESULT Code, const char* Message) noexcept;
 

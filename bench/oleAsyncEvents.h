@@ -33,7 +33,7 @@ public:
     static HRESULT Create(REFIID Interface, void** Object) noexcept;
 
     // Called by ExternalEvent on the caller's thread, may be empty. An exception it throws
-    // becomes the failure of ExternalEvent, with the exception's message (ANSI code page) as
+    // becomes the failure of ExternalEvent, with the exception's message (Windows-1251) as
     // the error description the driver reads.
     TExternalEventHandler OnExternalEvent;
 

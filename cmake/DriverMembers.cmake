@@ -1,8 +1,9 @@
 # wedgecard_driver_members(<idl> <header>): writes <header>, the class name and the methods of the
 # driver's type library in C++: each method's English name and its help string, the Russian name,
-# in the order the interface declares them. The COM binding reads the same names from the type
-# library at run time; a binding without OLE type information takes them from this header, so
-# the IDL stays their one source. Run at configure time, and again whenever the IDL changes.
+# in the order the interface declares them, as UTF-16 literals. Both bindings take the Russian
+# names from this header, not from the type library: its loader reads help strings in the
+# system's code page, which may have no Cyrillic letters. The IDL stays their one source. Run at
+# configure time, and again whenever the IDL changes.
 function(wedgecard_driver_members idl header)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${idl})
     file(READ ${idl} text)

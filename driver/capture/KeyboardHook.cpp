@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "driver/capture/KeysLogText.h"
 #include "driver/diagnostics/untLogger.h"
 
 namespace wedgecard {
@@ -518,7 +519,7 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
         while (last < count && !Dropped[static_cast<std::size_t>(last)]) {
             ++last;
         }
-        Logger().Debug("FlushMessages: " + Burst.GetText(first, last - 1, true));
+        Logger().Debug("FlushMessages: " + KeysLogText(Burst, first, last - 1));
         if (last == count) {
             break;
         }
@@ -600,7 +601,7 @@ void TKeyboardHook::ReleaseHeldKeys() {
     FReplayPosted = false;
     const std::unique_ptr<TKeys> burst = TakeBurst();
     if (burst->Count() > 0) {
-        Logger().Debug("FlushMessages: " + burst->GetText(0, burst->Count() - 1, true));
+        Logger().Debug("FlushMessages: " + KeysLogText(*burst, 0, burst->Count() - 1));
     }
     // Each replay set the thread's keyboard state to that of an older key, and no replay will
     // set it back now: a Shift given back pressed would stay pressed for all later typing. The

@@ -80,13 +80,18 @@ TCapturePlatform& WindowsCapturePlatform() noexcept {
 }
 
 std::string SystemErrorText(unsigned long Code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, Code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+        nullptr, Code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     std::string text;
     if (length != 0 && buffer != nullptr) {
-        text.assign(buffer, length);
+        const int size = static_cast<int>(length);
+        const int narrow = WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, buffer, size, nullptr, 0,
+                                               nullptr, nullptr);
+        text.resize(static_cast<std::size_t>(narrow));
+        WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, buffer, size, text.data(), narrow, nullptr,
+                            nullptr);
         LocalFree(buffer);
         while (!text.empty() &&
                (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {

@@ -9,7 +9,8 @@ namespace wedgecard {
 [[nodiscard]] TCapturePlatform& WindowsCapturePlatform() noexcept;
 
 // The system's message text for an error code, without the trailing line break; the code in
-// hexadecimal when the system has no text for it.
+// hexadecimal when the system has no text for it. In Windows-1251, the code page of the driver's
+// texts it joins, whatever the system's own.
 [[nodiscard]] std::string SystemErrorText(unsigned long Code);
 
 }  // namespace wedgecard

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "driver/capture/KeyboardHook.h"
+#include "driver/capture/KeysLogText.h"
 #include "driver/core/DeviceManager.h"
+#include "driver/core/EventLogText.h"
 #include "driver/core/EventManager.h"
 #include "driver/core/untError.h"
 #include "driver/core/untUtils.h"
@@ -264,7 +266,8 @@ void TKBDDriver::GetVersion(std::wstring& Version) {
 
 void TKBDDriver::AddDataEvent(const std::string& Source, const std::string& Message,
                               const std::string& Data) {
-    Logger().Debug("AddDataEvent(" + Source + "; " + Message + "; " + Data + ")");
+    Logger().Debug("AddDataEvent(" + Source + "; " + Message + "; " +
+                   EventDataLogText(Message, Data) + ")");
     Events().Add(Source, Message, Data);
     FireNextEvent();
 }
@@ -354,7 +357,7 @@ std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
 }
 
 bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
-    Logger().Debug("ReceiveKeyboardData <-" + Keys.GetText(0, Keys.Count() - 1, true));
+    Logger().Debug("ReceiveKeyboardData <-" + KeysLogText(Keys, 0, Keys.Count() - 1));
 
     // Delivering an event runs the host's handler, which may close devices or open new ones:
     // the cards are those of the devices open when the burst ended, skipping any device

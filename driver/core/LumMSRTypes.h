@@ -18,7 +18,7 @@ public:
     virtual ~IValuesArray() = default;
 
     virtual std::int32_t GetInteger(std::int32_t Index) = 0;
-    // In the system's ANSI code page.
+    // In Windows-1251, as every 8-bit text of the driver.
     virtual std::string GetText(std::int32_t Index) = 0;
     virtual bool GetBoolean(std::int32_t Index) = 0;
 };

@@ -3,16 +3,12 @@
 #include <array>
 #include <exception>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace wedgecard {
 
 namespace {
 
-#ifndef _WIN32
-// Windows-1251, bytes 0x80 to 0xFF.
+// Windows-1251, bytes 0x80 to 0xFF. A table of its own rather than the system's conversion, which
+// does the same only where Windows-1251 is the system's code page.
 constexpr std::array<char16_t, 128> Cp1251High = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
     0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
@@ -25,7 +21,6 @@ constexpr std::array<char16_t, 128> Cp1251High = {
     0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
     0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
-#endif
 
 }  // namespace
 
@@ -52,36 +47,6 @@ std::string TKBDUtils::ValuesArrayToStr(IValuesArray& ValuesArray) {
     }
 }
 
-#ifdef _WIN32
-
-std::wstring TKBDUtils::ToWide(const std::string& Text) {
-    if (Text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(Text.size());
-    const int length = MultiByteToWideChar(CP_ACP, 0, Text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, Text.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string TKBDUtils::ToAnsi(const std::wstring& Text) {
-    if (Text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(Text.size());
-    // No look-alikes: a character the code page lacks must not turn into one it has (a
-    // full-width "A" into "A"), or a foreign identifier could name an open device.
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), size, nullptr,
-                                           0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), size, narrow.data(), length,
-                        nullptr, nullptr);
-    return narrow;
-}
-
-#else
-
 std::wstring TKBDUtils::ToWide(const std::string& Text) {
     std::wstring wide;
     wide.reserve(Text.size());
@@ -97,22 +62,26 @@ std::string TKBDUtils::ToAnsi(const std::wstring& Text) {
     std::string narrow;
     narrow.reserve(Text.size());
     for (const wchar_t c : Text) {
-        if (static_cast<std::uint32_t>(c) < 0x80) {
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code < 0x80) {
             narrow += static_cast<char>(c);
             continue;
         }
+        // А to я lie in one run in both; nothing beyond "™" is in the code page.
         char mapped = '?';
-        for (std::size_t i = 0; i < Cp1251High.size(); ++i) {
-            if (static_cast<std::uint32_t>(Cp1251High[i]) == static_cast<std::uint32_t>(c)) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
+        if (code >= 0x0410 && code <= 0x044F) {
+            mapped = static_cast<char>(0xC0 + (code - 0x0410));
+        } else if (code <= 0x2122) {
+            for (std::size_t i = 0; i < Cp1251High.size(); ++i) {
+                if (static_cast<std::uint32_t>(Cp1251High[i]) == code) {
+                    mapped = static_cast<char>(0x80 + i);
+                    break;
+                }
             }
         }
         narrow += mapped;
     }
     return narrow;
 }
-
-#endif
 
 }  // namespace wedgecard

@@ -13,8 +13,11 @@ namespace wedgecard {
 [[nodiscard]] TFileVersion GetFileVersion();
 // "Major.Minor.Release.Build"
 [[nodiscard]] std::string GetFileVersionText();
-// The module file's full path as GetModuleFileNameA reports it; empty on failure.
+// The module file's full path as GetModuleFileNameA reports it (in the system's code page, for
+// the narrow file functions); empty on failure.
 [[nodiscard]] std::string GetModulePath();
+// The same path in UTF-16, for the wide functions.
+[[nodiscard]] std::wstring GetModulePathWide();
 // The module's handle (an HINSTANCE).
 [[nodiscard]] void* ThisModule() noexcept;
 

@@ -37,4 +37,10 @@ std::string GetModulePath() {
     return std::string(path, length);
 }
 
+std::wstring GetModulePathWide() {
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(ThisModule()), path, MAX_PATH + 1);
+    return std::wstring(path, length);
+}
+
 }  // namespace wedgecard

@@ -100,7 +100,7 @@ private:
     return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
 }
 
-// A BSTR's text in the ANSI code page, the code page of the driver's own strings.
+// A BSTR's text in Windows-1251, the code page of the driver's own strings.
 [[nodiscard]] inline std::string Narrow(BSTR Value) {
     return TKBDUtils::ToAnsi(WideOf(Value));
 }

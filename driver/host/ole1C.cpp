@@ -1,6 +1,7 @@
 #include "driver/host/ole1C.h"
 
 #include "driver/capture/WinCapturePlatform.h"
+#include "driver/core/EventLogText.h"
 #include "driver/core/untUtils.h"
 #include "driver/host/ComSupport.h"
 
@@ -56,7 +57,7 @@ void Tole1C::SendExternalEvent(const std::string& Source, const std::string& Mes
         return;
     }
     AddinLogger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message +
-                        ", Data:" + Data + ")");
+                        ", Data:" + EventDataLogText(Message, Data) + ")");
     // The host may call Done or Init from inside its handler: keep the sink alive meanwhile.
     const Microsoft::WRL::ComPtr<IAsyncEvent> sink = FAsyncEvent;
     const TBstr source(TKBDUtils::ToWide(Source));

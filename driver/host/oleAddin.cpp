@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "DriverMembers.h"
 #include "driver/capture/WinCapturePlatform.h"
 #include "driver/core/untUtils.h"
 #include "driver/host/ComSupport.h"
@@ -11,21 +12,19 @@ namespace wedgecard {
 
 namespace {
 
-constexpr const char* ExtensionName = "LumMSRKBD1C";
-
-BSTR Widen(const std::string& Text) {
-    return TBstr(TKBDUtils::ToWide(Text)).Detach();
+BSTR Widen(const std::wstring& Text) {
+    return TBstr(Text).Detach();
 }
 
-// Case-insensitive in the user's locale, Latin and Cyrillic alike.
-bool SameName(const std::string& A, const std::string& B) {
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.data(),
-                          static_cast<int>(A.size()), B.data(),
-                          static_cast<int>(B.size())) == CSTR_EQUAL;
+// Case-insensitive, Latin and Cyrillic alike, and ordinal: in the rules of no locale, so that a
+// Turkish one does not keep "GETVERSION" from matching.
+bool SameName(const std::wstring& A, const std::wstring& B) {
+    return CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
+                                static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
 }
 
 // A member without a Russian name has an empty alias, which names nothing.
-bool Names(const std::string& Name, const std::string& Alias, const std::string& Wanted) {
+bool Names(const std::wstring& Name, const std::wstring& Alias, const std::wstring& Wanted) {
     return SameName(Name, Wanted) || (!Alias.empty() && SameName(Alias, Wanted));
 }
 
@@ -168,7 +167,7 @@ HRESULT ToleAddin::RegisterExtensionAs(BSTR* Name) {
         return E_POINTER;
     }
     SysFreeString(*Name);
-    *Name = Widen(ExtensionName);
+    *Name = Widen(std::wstring(DriverClassName));
     return S_OK;
 }
 
@@ -188,7 +187,7 @@ HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
     }
     *Number = -1;
     HRESULT status = S_FALSE;
-    const std::string name = Narrow(Name);
+    const std::wstring name = WideOf(Name);
     for (int i = 0; i < FProps.Count(); ++i) {
         if (Names(FProps.Items(i)->Name, FProps.Items(i)->Alias, name)) {
             *Number = i;
@@ -196,7 +195,8 @@ HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
             break;
         }
     }
-    AddinLogger().Debug("FindProp(" + name + Format(", %ld)=%ld", *Number, status, 0));
+    AddinLogger().Debug("FindProp(" + TKBDUtils::ToAnsi(name) +
+                        Format(", %ld)=%ld", *Number, status, 0));
     return status;
 }
 
@@ -302,7 +302,7 @@ HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
     }
     *Number = -1;
     HRESULT status = S_FALSE;
-    const std::string name = Narrow(Name);
+    const std::wstring name = WideOf(Name);
     for (int i = 0; i < FFuncs.Count(); ++i) {
         if (Names(FFuncs.Items(i)->Name, FFuncs.Items(i)->Alias, name)) {
             *Number = i;
@@ -310,7 +310,8 @@ HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
             break;
         }
     }
-    AddinLogger().Debug("FindMethod(" + name + Format(", %ld)=%ld", *Number, status, 0));
+    AddinLogger().Debug("FindMethod(" + TKBDUtils::ToAnsi(name) +
+                        Format(", %ld)=%ld", *Number, status, 0));
     return status;
 }
 
@@ -320,14 +321,14 @@ HRESULT ToleAddin::GetMethodName(long Number, long Alias, BSTR* Name) {
     }
     *Name = nullptr;
     HRESULT status = S_FALSE;
-    std::string name;
+    std::wstring name;
     if (const TAddinFunc* method = FFuncs.Items(Number)) {
         name = Alias != 0 ? method->Alias : method->Name;
         *Name = Widen(name);
         status = S_OK;
     }
-    AddinLogger().Debug(Format("ToleAddin.GetMethodName(%ld,%ld,", Number, Alias, 0) + name +
-                        Format(")=%ld", status, 0, 0));
+    AddinLogger().Debug(Format("ToleAddin.GetMethodName(%ld,%ld,", Number, Alias, 0) +
+                        TKBDUtils::ToAnsi(name) + Format(")=%ld", status, 0, 0));
     return status;
 }
 
@@ -453,7 +454,8 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
             line.pop_back();
         }
         AddinLogger().Debug(line);
-        AddinLogger().Debug("Invoke  " + method->Name + " " + method->Alias);
+        AddinLogger().Debug("Invoke  " + TKBDUtils::ToAnsi(method->Name) + " " +
+                            TKBDUtils::ToAnsi(method->Alias));
 
         VariantClear(Result);
         DISPPARAMS arguments{slots.data(), nullptr, static_cast<UINT>(n), 0};

@@ -55,7 +55,7 @@ TLumMSRKBD1C::~TLumMSRKBD1C() {
 
 HRESULT TLumMSRKBD1C::Initialize() {
     ITypeLib* library = nullptr;
-    const std::wstring path = TKBDUtils::ToWide(GetModulePath());
+    const std::wstring path = GetModulePathWide();
     HRESULT status = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (SUCCEEDED(status)) {
         status = library->GetTypeInfoOfGuid(IID_ILumMSRKBD1C, &FTypeInfo);

@@ -1,11 +1,21 @@
 #include "driver/host/untAddin.h"
 
-#include "driver/core/untUtils.h"
+#include "DriverMembers.h"
 #include "driver/host/ComSupport.h"
 
 namespace wedgecard {
 
 namespace {
+
+// Empty for a member the driver gives no Russian name (those of IUnknown and IDispatch).
+std::wstring RussianName(const std::wstring& Name) {
+    for (const TDriverMethod& method : DriverMethods) {
+        if (method.Name == Name) {
+            return std::wstring(method.Alias);
+        }
+    }
+    return {};
+}
 
 void AddParams(const FUNCDESC& Function, TAddinParams& Params) {
     for (SHORT p = 0; p < Function.cParams; ++p) {
@@ -43,14 +53,14 @@ void LoadMembers(ITypeInfo* Info, TAddinProps& Props, TAddinFuncs& Funcs) {
             continue;
         }
         TBstr name;
-        TBstr help;
-        Info->GetDocumentation(function->memid, name.Put(), help.Put(), nullptr, nullptr);
+        Info->GetDocumentation(function->memid, name.Put(), nullptr, nullptr, nullptr);
+        const std::wstring english = WideOf(name.Get());
         switch (function->invkind) {
             case INVOKE_FUNC: {
                 TAddinFunc* method = Funcs.Add();
                 method->DispID = function->memid;
-                method->Name = Narrow(name.Get());
-                method->Alias = Narrow(help.Get());
+                method->Name = english;
+                method->Alias = RussianName(english);
                 method->ResultType = function->elemdescFunc.tdesc.vt;
                 method->Restricted = (function->wFuncFlags & FUNCFLAG_FRESTRICTED) != 0;
                 AddParams(*function, method->Params);
@@ -59,8 +69,8 @@ void LoadMembers(ITypeInfo* Info, TAddinProps& Props, TAddinFuncs& Funcs) {
             case INVOKE_PROPERTYGET: {
                 TAddinProp* property = Props.Add();
                 property->DispID = function->memid;
-                property->Name = Narrow(name.Get());
-                property->Alias = Narrow(help.Get());
+                property->Name = english;
+                property->Alias = RussianName(english);
                 property->Readable = true;
                 property->ValueType = function->elemdescFunc.tdesc.vt;
                 break;

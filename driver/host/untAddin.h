@@ -11,7 +11,8 @@
 namespace wedgecard {
 
 // The members an external component shows its host: properties and methods with their English
-// and Russian names, read once from the object's own dispatch type information.
+// and Russian names, read once from the object's own dispatch type information. Names are kept
+// in UTF-16, as the host asks for them and compares them.
 
 class TAddinProps;
 class TAddinFuncs;
@@ -22,8 +23,8 @@ public:
     explicit TAddinProp(TAddinProps* Owner) : TOwnedItem(Owner) {}
 
     DISPID DispID = 0;
-    std::string Name;
-    std::string Alias;
+    std::wstring Name;
+    std::wstring Alias;
     bool Readable = false;
     bool Writable = false;
     VARTYPE ValueType = VT_EMPTY;
@@ -61,8 +62,8 @@ public:
 
     TAddinParams Params;
     DISPID DispID = 0;
-    std::string Name;
-    std::string Alias;
+    std::wstring Name;
+    std::wstring Alias;
     // VT_VOID when the method returns nothing.
     VARTYPE ResultType = VT_VOID;
     // Not for clients to call (the functions of IUnknown and IDispatch).
@@ -79,7 +80,9 @@ public:
 
 // Fills both tables from Info (the dispatch view of the object's interface): a function
 // becomes a method, a property-get a property, a property-put marks the latest property with
-// its identifier writable. Status codes of the type information are not examined.
+// its identifier writable. The Russian names are the driver's (DriverMembers.h), found by the
+// English name; the help strings are not read for them, the type library loader decodes those
+// with the system's code page. Status codes of the type information are not examined.
 void LoadMembers(ITypeInfo* Info, TAddinProps& Props, TAddinFuncs& Funcs);
 
 }  // namespace wedgecard

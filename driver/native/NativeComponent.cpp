@@ -9,6 +9,7 @@
 #include "DriverMembers.h"
 #include "driver/capture/MessageHook.h"
 #include "driver/capture/WinCapturePlatform.h"
+#include "driver/core/EventLogText.h"
 #include "driver/core/KBDDriver.h"
 #include "driver/core/untUtils.h"
 #include "driver/diagnostics/LogFile.h"
@@ -425,8 +426,8 @@ void TNativeComponent::SendExternalEvent(const std::string& Source, const std::s
     if (connection == nullptr) {
         return;
     }
-    Logger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message + ", Data:" + Data +
-                   ")");
+    Logger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message +
+                   ", Data:" + EventDataLogText(Message, Data) + ")");
     std::wstring source = TKBDUtils::ToWide(Source);
     std::wstring message = TKBDUtils::ToWide(Message);
     std::wstring data = TKBDUtils::ToWide(Data);

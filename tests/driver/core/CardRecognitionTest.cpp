@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "driver/core/EventLogText.h"
 #include "tests/driver/core/DriverFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -247,12 +248,24 @@ TEST_F(CardRecognition, LogsTheBufferItReceives) {
     TLogCapture log;
     Build.Tap(9).Type("a#");
     Receive();
-    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData <-#9;a##"));
+    // Characters as stars, a "#" as one of them: only the keys without one show what they were.
+    EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData <-#9;**"));
 }
 
 TEST(TrackData, FormatsAllThreeMarkersAndDoublesAtSigns) {
     EXPECT_EQ(TKBDDriver::FormatTrackData({"", "", ""}), "@1@2@3");
     EXPECT_EQ(TKBDDriver::FormatTrackData({"a@b", "@", "x@@"}), "@1a@@b@2@@@3x@@@@");
+}
+
+TEST(TrackData, TheLogShowsTheLengthOfEachTrackAndADriverErrorsTextAsItIs) {
+    EXPECT_EQ(EventDataLogText(CardRead, "@1;12345=67890?@2Track2@3"), "@1[13]@2[6]@3[0]");
+    EXPECT_EQ(EventDataLogText(CardRead, TKBDDriver::FormatTrackData({"a@b", "@", "x@@"})),
+              "@1[3]@2[1]@3[3]");
+    // Data of another form gives away no more than its length.
+    EXPECT_EQ(EventDataLogText(CardRead, "a@x@"), "[4]");
+    EXPECT_EQ(EventDataLogText(CardRead, ""), "[0]");
+    EXPECT_EQ(EventDataLogText("ОшибкаВДрайвере", "Событие не посылалось"),
+              "Событие не посылалось");
 }
 
 }  // namespace

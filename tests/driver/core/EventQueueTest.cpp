@@ -37,7 +37,7 @@ TEST_F(EventQueue, RedeliversTheSameEventWhenTheHostReportsFailure) {
     const auto messages = log.Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "[DEBUG] TKBDDriver FireEvent"), 2);
     EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver AddDataEvent(D1; " + std::string(CardRead) +
-                             "; @1a@2@3)"));
+                             "; @1[1]@2[0]@3[0])"));
 }
 
 TEST_F(EventQueue, AnswersAnAcknowledgementOfNothingWithAnErrorEvent) {

@@ -87,6 +87,21 @@ TEST_F(ExtenderCalls, GetLastErrorReturnsTheCodeAndWritesTheText) {
     EXPECT_EQ(LastError(), std::make_pair(0L, std::wstring(NoError)));
 }
 
+TEST_F(ExtenderCalls, AnErrorTextKeepsTheDescriptionTheHostsArrayRaised) {
+    // The driver's text and the host's, joined in one, both come back as they were.
+    const auto settings = TSettingsArray::Bench();
+    settings->FailingReads[3] = L"Индекс за границами массива";
+    THostArray arguments({TValue::Object(settings.Get()), TValue()});
+    TValue result;
+
+    EXPECT_EQ(Call(mOpen, arguments, result), S_OK);
+
+    EXPECT_TRUE(IsBool(result.Get(), false));
+    EXPECT_EQ(LastError(),
+              std::make_pair(2L, std::wstring(L"Не удалось получить данные из массива значений: "
+                                              L"Индекс за границами массива")));
+}
+
 TEST_F(ExtenderCalls, CloseAnswersAllBitsSetOnSuccessAndZeroOnFailure) {
     const std::wstring id = Open(TSettingsArray::Bench().Get());
     THostArray arguments({TValue::Text(id)});

@@ -32,7 +32,13 @@ TPrivateDriver::~TPrivateDriver() {
 }
 
 std::wstring TPrivateDriver::ModulePath() const {
-    return TKBDUtils::ToWide(FFolder.File("Wedgecard.dll"));
+    // The folder's narrow path is in the system's code page, as the narrow file functions take it.
+    const std::string path = FFolder.File("Wedgecard.dll");
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    return wide;
 }
 
 bool ParseLogLine(const std::string& Line, TLogLine& Parsed) {

@@ -79,7 +79,7 @@ private:
 // The size of a file; 0 when there is none.
 [[nodiscard]] std::uint64_t FileSize(const std::string& FileName);
 
-// Text in the ANSI code page (the driver's log) as UTF-8 for a person to read.
+// Text of the driver's log (Windows-1251) as UTF-8 for a person to read.
 [[nodiscard]] std::string AnsiToUtf8(const std::string& Text);
 
 }  // namespace wedgecard::test
