@@ -38,6 +38,8 @@ inline constexpr const char* SInvalidDataFormat = ": Неверный форма
 inline constexpr const char* SNoCardFraming =
     "Не заданы ни префикс, ни суффикс карты: ни одна карта не будет прочитана";
 
+inline constexpr const char* SUnknownAction = "Неизвестное дополнительное действие";
+
 // Некорректное значение параметра "<Name>", as for the sensitivity.
 [[nodiscard]] std::string InvalidParameterText(const std::string& Name);
 

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "DriverMembers.h"
+#include "driver/equipment/EquipmentComponent.h"
 #include "driver/native/NativeComponent.h"
 
 namespace wedgecard {
@@ -214,9 +215,11 @@ struct TClass {
     std::wstring_view Name;
     std::unique_ptr<TNativeObject> (*Create)();
 };
-constexpr std::array<TClass, 1> Classes = {{
+constexpr std::array<TClass, 2> Classes = {{
     {DriverClassName,
      []() -> std::unique_ptr<TNativeObject> { return std::make_unique<TNativeComponent>(); }},
+    {EquipmentClassName,
+     []() -> std::unique_ptr<TNativeObject> { return std::make_unique<TEquipmentComponent>(); }},
 }};
 
 }  // namespace
