@@ -97,13 +97,11 @@ void RaiseInvalid(const std::string& Text) {
 
 }  // namespace
 
+// Unlike the other class, it leaves the log alone until Подключить switches it by LogEnabled,
+// which is off by default: an administrator who has not asked for a log gets none.
 TEquipmentComponent::TEquipmentComponent()
     : TNativeObject(EquipmentClassName, Methods, "TEquipmentComponent",
-                    TEventDelivery::Unacknowledged) {
-    // The log is switched by LogEnabled at Подключить, and off by default: it is not switched on
-    // here, as the other class does, for an administrator who has not asked for one.
-    LogFile().SetFileName(LogFileNameFor(GetModulePath()));
-}
+                    TEventDelivery::Unacknowledged) {}
 
 std::string TEquipmentComponent::DescribeEvent(const std::string& Source,
                                                const std::string& Message,

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "DriverMembers.h"
@@ -222,6 +222,28 @@ constexpr std::array<TClass, 2> Classes = {{
      []() -> std::unique_ptr<TNativeObject> { return std::make_unique<TEquipmentComponent>(); }},
 }};
 
+// The names joined by "|", as the host splits them.
+constexpr std::size_t ClassNamesSize = [] {
+    std::size_t size = 0;
+    for (const TClass& known : Classes) {
+        size += known.Name.size() + 1;
+    }
+    return size;
+}();
+constexpr std::array<TChar, ClassNamesSize> ClassNames = [] {
+    std::array<TChar, ClassNamesSize> names{};
+    std::size_t at = 0;
+    for (const TClass& known : Classes) {
+        if (at > 0) {
+            names[at++] = L'|';
+        }
+        for (const TChar c : known.Name) {
+            names[at++] = c;
+        }
+    }
+    return names;
+}();
+
 }  // namespace
 
 TComponentBase ComponentInterfaces() noexcept {
@@ -235,16 +257,8 @@ using namespace wedgecard::native;
 
 extern "C" {
 
-// The names joined by "|", as the host splits them.
 const TChar* GetClassNames() {
-    static const std::wstring names = [] {
-        std::wstring joined;
-        for (const TClass& known : Classes) {
-            joined += (joined.empty() ? L"" : L"|") + std::wstring(known.Name);
-        }
-        return joined;
-    }();
-    return names.c_str();
+    return ClassNames.data();
 }
 
 long GetClassObject(const TChar* Name, TComponentBase** Component) {
