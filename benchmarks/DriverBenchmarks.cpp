@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/capture/CharacterCards.h"
 #include "driver/capture/KeyboardHook.h"
 #include "driver/capture/MessageHook.h"
 #include "driver/core/DeviceManager.h"
@@ -107,6 +108,27 @@ void ReceiveKeyboardData(benchmark::State& State) {
         static_cast<double>(bench.Events) / static_cast<double>(State.iterations());
 }
 BENCHMARK(ReceiveKeyboardData)->Arg(1)->Arg(16)->Unit(benchmark::kMicrosecond);
+
+// The card of a device framed by characters: a three-track swipe typed with its framing
+// characters and Enter after each track, and 64 of them in one burst.
+void CharacterCardOfASwipe(benchmark::State& State) {
+    TKeys keys;
+    for (std::int64_t i = 0; i < State.range(0); ++i) {
+        for (const char* track :
+             {"%B4000001234567899^DOE/JOHN^2512101?", ";4000001234567899=25121010000000000000?",
+              ";011234567890123445=000000000000000000000?"}) {
+            AddText(keys, track);
+            AddKey(keys, vk::Return, false, 0);
+            AddKey(keys, vk::Return, true, 0);
+        }
+    }
+    const TCharacterFrame frame{'%', '\r'};
+    for (auto _ : State) {
+        benchmark::DoNotOptimize(FindCharacterCard(keys, frame));
+    }
+    State.counters["records"] = keys.Count();
+}
+BENCHMARK(CharacterCardOfASwipe)->Arg(1)->Arg(64)->Unit(benchmark::kMicrosecond);
 
 // The path every message of the host's thread takes while the capture is on.
 void HookProcOnAMessageThatIsNotAKey(benchmark::State& State) {

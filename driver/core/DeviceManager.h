@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "driver/capture/CharacterCards.h"
 #include "driver/core/LumMSRTypes.h"
 #include "driver/core/OwnerList.h"
 
@@ -20,6 +22,8 @@ public:
     std::int32_t Sensitivity = 100;
     TPrefixArray Prefixes;
     TPrefixArray Suffixes;
+    // Set for a device framed by characters, whose key-code prefixes and suffixes are unused.
+    std::optional<TCharacterFrame> Characters;
 
 private:
     std::string FID;

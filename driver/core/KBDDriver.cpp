@@ -70,7 +70,8 @@ std::string LogFileNameFor(const std::string& ModulePath) {
     return (hasExtension ? ModulePath.substr(0, dot) : ModulePath) + ".log";
 }
 
-TKBDDriver::TKBDDriver(const TDriverServices& Services) : FServices(Services) {
+TKBDDriver::TKBDDriver(const TDriverServices& Services, TEventDelivery Delivery)
+    : FServices(Services), FDelivery(Delivery) {
     ClearError();
 }
 
@@ -131,6 +132,18 @@ void TKBDDriver::UpdateCardPrefixes() {
     std::vector<std::string> prefixes;
     for (int i = 0; i < Devices().Count(); ++i) {
         const T1CDevice& device = *Devices().Items(i);
+        if (device.Characters) {
+            if (!device.Characters->Prefix) {
+                KeyboardHook().SetCardPrefixes(std::nullopt);
+                return;
+            }
+            // Each key that types the prefix character, with or without Shift: the capture
+            // matches key codes, and a Shift press can begin any card anyway.
+            for (const char key : KeysTyping(*device.Characters->Prefix)) {
+                prefixes.emplace_back(1, key);
+            }
+            continue;
+        }
         for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
             if (device.Prefixes[t].empty() && !device.Suffixes[t].empty()) {
                 // A track framed by its suffix alone runs from wherever the search stands: any
@@ -175,19 +188,69 @@ bool TKBDDriver::Open(IValuesArray& ValuesArray, std::wstring& DeviceID) {
             device->Suffixes[track] =
                 DecodeKeyCodes(settings.Codes[2 * track + 1], CodeSettingNames[2 * track + 1]);
         }
-        device->Sensitivity = settings.Sensitivity;
-        DeviceID = TKBDUtils::ToWide(device->ID());
-
-        LogFile().SetFileName(LogFileNameFor(FServices.Module.GetModulePath()));
-        LogFile().SetEnabled(settings.LogEnabled);
-
-        // The quiet time changes only once the hook is in place, so a failed Open leaves the
-        // capture exactly as it was.
-        KeyboardHook().SetActive(true);
-        KeyboardHook().SetSensitivity(settings.Sensitivity);
-        UpdateCardPrefixes();
+        Activate(*device, settings.Sensitivity, settings.LogEnabled, DeviceID);
     } catch (const std::exception& error) {
         delete device;
+        result = HandleError(error);
+    }
+    return result;
+}
+
+bool TKBDDriver::Open(const TCharacterSettings& Settings, std::wstring& DeviceID) {
+    bool result = ClearError();
+    T1CDevice* device = Devices().Add();
+    try {
+        device->Characters = CharacterFrame(Settings);
+        Activate(*device, Settings.Sensitivity, Settings.LogEnabled, DeviceID);
+    } catch (const std::exception& error) {
+        delete device;
+        result = HandleError(error);
+    }
+    return result;
+}
+
+void TKBDDriver::Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogEnabled,
+                          std::wstring& DeviceID) {
+    Device.Sensitivity = Sensitivity;
+    DeviceID = TKBDUtils::ToWide(Device.ID());
+
+    LogFile().SetFileName(LogFileNameFor(FServices.Module.GetModulePath()));
+    LogFile().SetEnabled(LogEnabled);
+
+    // The quiet time changes only once the hook is in place, so a failed Open leaves the
+    // capture exactly as it was.
+    KeyboardHook().SetActive(true);
+    KeyboardHook().SetSensitivity(Sensitivity);
+    UpdateCardPrefixes();
+}
+
+TCharacterFrame TKBDDriver::CharacterFrame(const TCharacterSettings& Settings) {
+    if (Settings.Sensitivity < 0) {
+        RaiseKBDError(kbd_error::InvalidParameter, SInvalidSensitivity);
+    }
+    auto character = [](std::int32_t Code, const char* Name) -> std::optional<char> {
+        if (Code == -1) {
+            return std::nullopt;
+        }
+        if (!IsTypable(Code)) {
+            RaiseKBDError(kbd_error::InvalidParameter, InvalidParameterText(Name));
+        }
+        return static_cast<char>(Code);
+    };
+    TCharacterFrame frame{character(Settings.Prefix, "Prefix"),
+                          character(Settings.Suffix, "Suffix")};
+    if (!frame.Prefix && !frame.Suffix) {
+        // Every burst would be a card, and no typing would reach the host.
+        RaiseKBDError(kbd_error::InvalidParameter, SNoCardFraming);
+    }
+    return frame;
+}
+
+bool TKBDDriver::Perform(const std::function<void()>& Operation) {
+    bool result = ClearError();
+    try {
+        Operation();
+    } catch (const std::exception& error) {
         result = HandleError(error);
     }
     return result;
@@ -242,17 +305,35 @@ bool TKBDDriver::DeviceTest(std::wstring& AdditionalDescription) {
     bool result = ClearError();
     AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
     try {
-        // The dialog captures keys itself; the driver's capture stands aside meanwhile. It is
-        // suspended, not switched off: switched off, it would give back the keys it holds (typed
-        // into the host just before) while the dialog is up, into the dialog. Suspended, it
-        // keeps them and deals with them once the dialog is closed.
-        const TKeyboardHook::TSuspension suspended(KeyboardHook());
-        FServices.DeviceTestDialog.ShowDeviceTest();
+        ShowDeviceTest();
     } catch (const std::exception& error) {
         result = HandleError(error);
         AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
     }
     return result;
+}
+
+bool TKBDDriver::DeviceTest(const TCharacterSettings& Settings,
+                            std::wstring& AdditionalDescription) {
+    bool result = ClearError();
+    AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
+    try {
+        static_cast<void>(CharacterFrame(Settings));
+        ShowDeviceTest();
+    } catch (const std::exception& error) {
+        result = HandleError(error);
+        AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
+    }
+    return result;
+}
+
+void TKBDDriver::ShowDeviceTest() {
+    // The dialog captures keys itself; the driver's capture stands aside meanwhile. It is
+    // suspended, not switched off: switched off, it would give back the keys it holds (typed
+    // into the host just before) while the dialog is up, into the dialog. Suspended, it keeps
+    // them and deals with them once the dialog is closed.
+    const TKeyboardHook::TSuspension suspended(KeyboardHook());
+    FServices.DeviceTestDialog.ShowDeviceTest();
 }
 
 void TKBDDriver::GetVersion(std::wstring& Version) {
@@ -266,8 +347,16 @@ void TKBDDriver::GetVersion(std::wstring& Version) {
 
 void TKBDDriver::AddDataEvent(const std::string& Source, const std::string& Message,
                               const std::string& Data) {
-    Logger().Debug("AddDataEvent(" + Source + "; " + Message + "; " +
-                   EventDataLogText(Message, Data) + ")");
+    const std::string logged = "AddDataEvent(" + Source + "; " + Message + "; " +
+                               EventDataLogText(Message, Data) + ")";
+    Logger().Debug(logged);
+    if (FDelivery == TEventDelivery::Unacknowledged) {
+        // Kept nowhere: the host takes each event as it comes.
+        if (OnEvent) {
+            OnEvent(Source, Message, Data);
+        }
+        return;
+    }
     Events().Add(Source, Message, Data);
     FireNextEvent();
 }
@@ -305,6 +394,15 @@ std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
     std::vector<std::vector<TCardRead>> cards;
     for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
         const T1CDevice& device = *FDevices->Items(i);
+        if (device.Characters) {
+            std::vector<TCardRead>& read = cards.emplace_back();
+            if (std::optional<TCharacterCard> card = FindCharacterCard(Keys, *device.Characters)) {
+                read.push_back(
+                    TCardRead{device.ID(), card->Keys, std::move(card->Text),
+                              EventNames[static_cast<std::size_t>(TEventKind::TracksData)]});
+            }
+            continue;
+        }
         TKeys::TTemplates templates;
         for (std::size_t t = 0; t < templates.size(); ++t) {
             templates[t] = {device.Prefixes[t], device.Suffixes[t]};
@@ -373,8 +471,7 @@ bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
         // events queued so far consumed.
         Consumed.push_back(card.Keys);
         try {
-            AddDataEvent(card.DeviceID, EventNames[static_cast<std::size_t>(TEventKind::CardRead)],
-                         card.Data);
+            AddDataEvent(card.DeviceID, card.Message, card.Data);
         } catch (...) {
             // The host refused the delivery; that event stays queued as the outstanding one.
             // The other cards still get theirs queued behind it: stopping here would lose

@@ -2,16 +2,19 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/capture/CapturePlatform.h"
+#include "driver/capture/CharacterCards.h"
 #include "driver/capture/Keys.h"
 #include "driver/core/LumMSRTypes.h"
 
 namespace wedgecard {
 
+class T1CDevice;
 class TDeviceManager;
 class TEventManager;
 class T1CEvent;
@@ -32,7 +35,8 @@ struct TDriverServices {
 // the host may call back into the driver from there.
 class TKBDDriver {
 public:
-    explicit TKBDDriver(const TDriverServices& Services);
+    explicit TKBDDriver(const TDriverServices& Services,
+                        TEventDelivery Delivery = TEventDelivery::Acknowledged);
     TKBDDriver(const TKBDDriver&) = delete;
     TKBDDriver& operator=(const TKBDDriver&) = delete;
     // Drops undelivered events, forgets the devices and switches the capture off.
@@ -45,6 +49,16 @@ public:
     bool EventProcessed(const std::wstring& DeviceID, bool StateFlag);
     bool DeviceTest(std::wstring& AdditionalDescription);
     void GetVersion(std::wstring& Version);
+
+    // A device framed by characters; its cards are TracksData events. Error 6 for a negative
+    // sensitivity, a character no key types, or neither a prefix nor a suffix.
+    bool Open(const TCharacterSettings& Settings, std::wstring& DeviceID);
+    // DeviceTest for such settings: checks them as Open does before it shows the dialog.
+    bool DeviceTest(const TCharacterSettings& Settings, std::wstring& AdditionalDescription);
+
+    // A binding's own operation, run as the driver's are: the last error cleared first, and a
+    // failure recorded, logged and answered with false.
+    bool Perform(const std::function<void()>& Operation);
 
     [[nodiscard]] std::int32_t LastErrorCode() const noexcept { return FLastErrorCode; }
     [[nodiscard]] const std::string& LastErrorText() const noexcept { return FLastErrorText; }
@@ -77,6 +91,7 @@ private:
         std::string DeviceID;
         TKeyRange Keys;
         std::string Data;
+        const char* Message = EventNames[static_cast<std::size_t>(TEventKind::CardRead)];
     };
     // Every card of every open device in Keys, in the order they are to be delivered. Keys
     // whose tracks are all empty are no card (End and Home pressed quickly can frame one).
@@ -84,11 +99,19 @@ private:
 
     // Tells the capture which keys can begin a card of the open devices.
     void UpdateCardPrefixes();
+    // What is left of Open once the device has its framing: the log, the capture.
+    void Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogEnabled,
+                  std::wstring& DeviceID);
+    // Raises error 6 for settings that frame no card.
+    [[nodiscard]] static TCharacterFrame CharacterFrame(const TCharacterSettings& Settings);
+    // The device test dialog, with the capture standing aside.
+    void ShowDeviceTest();
 
     bool ClearError() noexcept;
     bool HandleError(const std::exception& Error);
 
     const TDriverServices FServices;
+    const TEventDelivery FDelivery;
     bool FEventSent = false;
     std::unique_ptr<TLogger> FLogger;
     std::unique_ptr<TEventManager> FEvents;

@@ -72,9 +72,28 @@ using TPrefixArray = std::array<std::string, 3>;
 using TKBDEventHandler = std::function<void(const std::string& Source, const std::string& Message,
                                             const std::string& Data)>;
 
-enum class TEventKind { CardRead = 0, DriverError = 1 };
+// The settings of a device framed by characters (rather than by key codes), as a binding has
+// converted them from its host's values.
+struct TCharacterSettings {
+    std::int32_t Sensitivity = 100;
+    bool LogEnabled = false;
+    // Character codes as a reader types them on the US layout, Enter 13 and Tab 9; -1 for none.
+    std::int32_t Prefix = -1;
+    std::int32_t Suffix = -1;
+};
 
-inline constexpr std::array<const char*, 2> EventNames = {"ЧтениеКодаМагнитнойКарты",
-                                                          "ОшибкаВДрайвере"};
+// How the driver hands its events to the host.
+enum class TEventDelivery {
+    // One at a time, each held until the host acknowledges it, and sent again when refused.
+    Acknowledged,
+    // Each at once, nothing held back or sent again: for a host that acknowledges none.
+    Unacknowledged,
+};
+
+// A card of a device framed by characters is TracksData: its characters as typed.
+enum class TEventKind { CardRead = 0, DriverError = 1, TracksData = 2 };
+
+inline constexpr std::array<const char*, 3> EventNames = {"ЧтениеКодаМагнитнойКарты",
+                                                          "ОшибкаВДрайвере", "TracksData"};
 
 }  // namespace wedgecard

@@ -6,4 +6,8 @@ void RaiseKBDError(std::int32_t Code, const std::string& Message) {
     throw EKBDError(Code, Message);
 }
 
+std::string InvalidParameterText(const std::string& Name) {
+    return "Некорректное значение параметра \"" + Name + "\"";
+}
+
 }  // namespace wedgecard

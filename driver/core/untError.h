@@ -35,6 +35,14 @@ inline constexpr const char* SInvalidSensitivity =
     "Некорректное значение параметра \"Чувствительность\"";
 inline constexpr const char* SInvalidDataFormat = ": Неверный формат строки данных";
 
+inline constexpr const char* SNoCardFraming =
+    "Не заданы ни префикс, ни суффикс карты: ни одна карта не будет прочитана";
+
+inline constexpr const char* SUnknownAction = "Неизвестное дополнительное действие";
+
+// Некорректное значение параметра "<Name>", as for the sensitivity.
+[[nodiscard]] std::string InvalidParameterText(const std::string& Name);
+
 [[noreturn]] void RaiseKBDError(std::int32_t Code, const std::string& Message);
 
 }  // namespace wedgecard

@@ -1,11 +1,15 @@
 // The Native API entry points of Wedgecard.dll: the five exports a host looks for, and the four
-// tables it calls an object through. Each table entry finds its object among the live ones
-// before reading it, marks the call as running and lets no exception out.
+// tables it calls an object of either class through. Each table entry finds its object among
+// the live ones before reading it, marks the call as running and lets no exception out.
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <string_view>
 #include <type_traits>
 
 #include "DriverMembers.h"
+#include "driver/equipment/EquipmentComponent.h"
 #include "driver/native/NativeComponent.h"
 
 namespace wedgecard {
@@ -37,11 +41,11 @@ TComponentBase* BaseOf(TUserLanguageBase* Part) noexcept {
 
 template <class TPart, class TResult, class TBody>
 TResult Enter(TPart* Part, TResult Failure, TBody&& Body) noexcept {
-    TNativeComponent* component = TNativeComponent::Find(BaseOf(Part));
+    TNativeObject* component = TNativeObject::Find(BaseOf(Part));
     if (component == nullptr) {
         return Failure;
     }
-    const TNativeComponent::TCall call(*component);
+    const TNativeObject::TCall call(*component);
     try {
         return Body(*component);
     } catch (...) {
@@ -55,7 +59,7 @@ TResult Enter(TPart* Part, TResult Failure, TBody&& Body) noexcept {
 template <class TPart>
 void* WEDGECARD_NATIVE_THISCALL DeleteThrough(void* This, unsigned Flags) {
     if ((Flags & 1U) != 0) {
-        TNativeComponent::Destroy(BaseOf(static_cast<TPart*>(This)));
+        TNativeObject::Destroy(BaseOf(static_cast<TPart*>(This)));
     }
     return This;
 }
@@ -64,33 +68,33 @@ void* WEDGECARD_NATIVE_THISCALL DeleteThrough(void* This, unsigned Flags) {
 // IInitDoneBase
 
 bool WEDGECARD_NATIVE_STDCALL Init(TInitDoneBase* This, void* Connection) {
-    return Enter(This, false, [&](TNativeComponent& Component) {
+    return Enter(This, false, [&](TNativeObject& Component) {
         return Component.Init(static_cast<TAddInDefBase*>(Connection));
     });
 }
 
 bool WEDGECARD_NATIVE_STDCALL SetMemManager(TInitDoneBase* This, void* MemoryManager) {
-    return Enter(This, false, [&](TNativeComponent& Component) {
+    return Enter(This, false, [&](TNativeObject& Component) {
         return Component.SetMemManager(static_cast<TMemoryManager*>(MemoryManager));
     });
 }
 
 std::int32_t WEDGECARD_NATIVE_STDCALL GetInfo(TInitDoneBase* This) {
-    return Enter(This, 0, [](TNativeComponent&) { return ComponentVersion; });
+    return Enter(This, 0, [](TNativeObject&) { return ComponentVersion; });
 }
 
 void WEDGECARD_NATIVE_STDCALL Done(TInitDoneBase* This) {
-    Enter(This, false, [](TNativeComponent& Component) {
+    Enter(This, false, [](TNativeObject& Component) {
         Component.Done();
         return true;
     });
 }
 
-// ILanguageExtenderBase: no properties, the driver's six methods.
+// ILanguageExtenderBase: no properties, the methods of the object's class.
 
 bool WEDGECARD_NATIVE_STDCALL RegisterExtensionAs(TLanguageExtenderBase* This, TChar** Name) {
     return Enter(This, false,
-                 [&](TNativeComponent& Component) { return Component.RegisterExtensionAs(Name); });
+                 [&](TNativeObject& Component) { return Component.RegisterExtensionAs(Name); });
 }
 
 std::int32_t WEDGECARD_NATIVE_STDCALL GetNProps(TLanguageExtenderBase* /*This*/) {
@@ -127,25 +131,23 @@ bool WEDGECARD_NATIVE_STDCALL IsPropWritable(TLanguageExtenderBase* /*This*/,
     return false;
 }
 
-std::int32_t WEDGECARD_NATIVE_STDCALL GetNMethods(TLanguageExtenderBase* /*This*/) {
-    return TNativeComponent::GetNMethods();
+std::int32_t WEDGECARD_NATIVE_STDCALL GetNMethods(TLanguageExtenderBase* This) {
+    return Enter(This, 0, [](TNativeObject& Component) { return Component.GetNMethods(); });
 }
 
-std::int32_t WEDGECARD_NATIVE_STDCALL FindMethod(TLanguageExtenderBase* /*This*/,
-                                                 const TChar* Name) {
-    return TNativeComponent::FindMethod(Name);
+std::int32_t WEDGECARD_NATIVE_STDCALL FindMethod(TLanguageExtenderBase* This, const TChar* Name) {
+    return Enter(This, -1, [Name](TNativeObject& Component) { return Component.FindMethod(Name); });
 }
 
 const TChar* WEDGECARD_NATIVE_STDCALL GetMethodName(TLanguageExtenderBase* This,
                                                     std::int32_t Number, std::int32_t Alias) {
-    return Enter(This, static_cast<const TChar*>(nullptr), [&](TNativeComponent& Component) {
-        return Component.GetMethodName(Number, Alias);
-    });
+    return Enter(This, static_cast<const TChar*>(nullptr),
+                 [&](TNativeObject& Component) { return Component.GetMethodName(Number, Alias); });
 }
 
-std::int32_t WEDGECARD_NATIVE_STDCALL GetNParams(TLanguageExtenderBase* /*This*/,
-                                                 std::int32_t Number) {
-    return TNativeComponent::GetNParams(Number);
+std::int32_t WEDGECARD_NATIVE_STDCALL GetNParams(TLanguageExtenderBase* This, std::int32_t Number) {
+    return Enter(This, 0,
+                 [Number](TNativeObject& Component) { return Component.GetNParams(Number); });
 }
 
 // No parameter has a default: a host that leaves one out gets the call refused.
@@ -155,13 +157,14 @@ bool WEDGECARD_NATIVE_STDCALL GetParamDefValue(TLanguageExtenderBase* /*This*/,
     return false;
 }
 
-bool WEDGECARD_NATIVE_STDCALL HasRetVal(TLanguageExtenderBase* /*This*/, std::int32_t Number) {
-    return TNativeComponent::HasRetVal(Number);
+bool WEDGECARD_NATIVE_STDCALL HasRetVal(TLanguageExtenderBase* This, std::int32_t Number) {
+    return Enter(This, false,
+                 [Number](TNativeObject& Component) { return Component.HasRetVal(Number); });
 }
 
 bool WEDGECARD_NATIVE_STDCALL CallAsProc(TLanguageExtenderBase* This, std::int32_t Number,
                                          TNativeVariant* Params, std::int32_t Count) {
-    return Enter(This, false, [&](TNativeComponent& Component) {
+    return Enter(This, false, [&](TNativeObject& Component) {
         return Component.CallAsProc(Number, Params, Count);
     });
 }
@@ -169,7 +172,7 @@ bool WEDGECARD_NATIVE_STDCALL CallAsProc(TLanguageExtenderBase* This, std::int32
 bool WEDGECARD_NATIVE_STDCALL CallAsFunc(TLanguageExtenderBase* This, std::int32_t Number,
                                          TNativeVariant* Result, TNativeVariant* Params,
                                          std::int32_t Count) {
-    return Enter(This, false, [&](TNativeComponent& Component) {
+    return Enter(This, false, [&](TNativeObject& Component) {
         return Component.CallAsFunc(Number, Result, Params, Count);
     });
 }
@@ -207,6 +210,40 @@ constexpr TLocaleTable LocaleTable = {&DeleteThrough<TLocaleBase>, &SetLocale};
 constexpr TUserLanguageTable UserLanguageTable = {&DeleteThrough<TUserLanguageBase>,
                                                   &SetUserInterfaceLanguageCode};
 
+// The classes GetClassObject makes, in the order GetClassNames lists them.
+struct TClass {
+    std::wstring_view Name;
+    std::unique_ptr<TNativeObject> (*Create)();
+};
+constexpr std::array<TClass, 2> Classes = {{
+    {DriverClassName,
+     []() -> std::unique_ptr<TNativeObject> { return std::make_unique<TNativeComponent>(); }},
+    {EquipmentClassName,
+     []() -> std::unique_ptr<TNativeObject> { return std::make_unique<TEquipmentComponent>(); }},
+}};
+
+// The names joined by "|", as the host splits them.
+constexpr std::size_t ClassNamesSize = [] {
+    std::size_t size = 0;
+    for (const TClass& known : Classes) {
+        size += known.Name.size() + 1;
+    }
+    return size;
+}();
+constexpr std::array<TChar, ClassNamesSize> ClassNames = [] {
+    std::array<TChar, ClassNamesSize> names{};
+    std::size_t at = 0;
+    for (const TClass& known : Classes) {
+        if (at > 0) {
+            names[at++] = L'|';
+        }
+        for (const TChar c : known.Name) {
+            names[at++] = c;
+        }
+    }
+    return names;
+}();
+
 }  // namespace
 
 TComponentBase ComponentInterfaces() noexcept {
@@ -221,17 +258,22 @@ using namespace wedgecard::native;
 extern "C" {
 
 const TChar* GetClassNames() {
-    return DriverClassName.data();
+    return ClassNames.data();
 }
 
 long GetClassObject(const TChar* Name, TComponentBase** Component) {
     // A slot that already holds an object is not overwritten: the host would lose that one.
-    if (Name == nullptr || Component == nullptr || *Component != nullptr ||
-        DriverClassName != Name) {
+    if (Name == nullptr || Component == nullptr || *Component != nullptr) {
+        return 0;
+    }
+    const auto known = std::find_if(Classes.begin(), Classes.end(),
+                                    [Name](const TClass& Class) { return Class.Name == Name; });
+    if (known == Classes.end()) {
         return 0;
     }
     try {
-        *Component = (new TNativeComponent())->Base();
+        // Live from its construction on, and owned by the host from here.
+        *Component = known->Create().release()->Base();
     } catch (...) {
         return 0;
     }

@@ -188,6 +188,24 @@ HRESULT ReadBoolean(const TNativeVariant& Value, bool& Result) {
     return status;
 }
 
+HRESULT ReadInteger(const TNativeVariant& Value, std::int32_t& Result) {
+    TVariant number;
+    const HRESULT status = Convert(Value, VT_I4, number);
+    if (SUCCEEDED(status)) {
+        Result = number.Get().lVal;
+    }
+    return status;
+}
+
+HRESULT ReadNumber(const TNativeVariant& Value, double& Result) {
+    TVariant number;
+    const HRESULT status = Convert(Value, VT_R8, number);
+    if (SUCCEEDED(status)) {
+        Result = number.Get().dblVal;
+    }
+    return status;
+}
+
 void TNativeValuesArray::GetElement(std::int32_t Index, VARIANT& Element) {
     if (Index < 0 || Index >= Count) {
         RaiseStatus(DISP_E_BADINDEX);

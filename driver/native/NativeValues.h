@@ -22,6 +22,8 @@ namespace wedgecard {
 // A readable host value converted as automation converts it; the failing status otherwise.
 [[nodiscard]] HRESULT ReadText(const native::TNativeVariant& Value, std::wstring& Result);
 [[nodiscard]] HRESULT ReadBoolean(const native::TNativeVariant& Value, bool& Result);
+[[nodiscard]] HRESULT ReadInteger(const native::TNativeVariant& Value, std::int32_t& Result);
+[[nodiscard]] HRESULT ReadNumber(const native::TNativeVariant& Value, double& Result);
 
 // The eight settings of Open and DeviceTest, which the host passes as eight parameters in the
 // order of the COM binding's settings array; each is read as that array's elements are.

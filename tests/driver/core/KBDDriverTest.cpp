@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/core/untError.h"
 #include "tests/driver/core/DriverFixture.h"
 
 namespace wedgecard::test {
@@ -124,6 +125,29 @@ TEST_F(DriverOpen, StopsAtTheFirstMalformedSetting) {
 TEST_F(DriverOpen, AcceptsADeviceWithoutAnyPrefixOrSuffix) {
     Open(Settings(100, "", "", "", "", "", ""));
     EXPECT_EQ(Driver.Devices().Count(), 1);
+}
+
+TEST_F(DriverOpen, RefusesCharacterFramingNoKeyTypesOrThatFramesNothing) {
+    std::wstring id;
+    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, 0x0416, 13}, id));
+    EXPECT_EQ(Driver.LastErrorCode(), 6);
+    EXPECT_EQ(Driver.LastErrorText(), "Некорректное значение параметра \"Prefix\"");
+    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, 37, 8}, id));
+    EXPECT_EQ(Driver.LastErrorText(), "Некорректное значение параметра \"Suffix\"");
+    EXPECT_FALSE(Driver.Open(TCharacterSettings{-1, false, 37, 13}, id));
+    EXPECT_EQ(Driver.LastErrorText(), SInvalidSensitivity);
+    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, -1, -1}, id));
+    EXPECT_EQ(Driver.LastErrorCode(), 6);
+    EXPECT_EQ(Driver.Devices().Count(), 0);
+    EXPECT_FALSE(Driver.KeyboardHook().Active());
+
+    // The device test checks them before it shows its dialog.
+    std::wstring description;
+    EXPECT_FALSE(Driver.DeviceTest(TCharacterSettings{100, false, -1, -1}, description));
+    EXPECT_EQ(description, TKBDUtils::ToWide(SNoCardFraming));
+    EXPECT_EQ(Dialog.Shown, 0);
+    EXPECT_TRUE(Driver.DeviceTest(TCharacterSettings{100, false, -1, 13}, description));
+    EXPECT_EQ(Dialog.Shown, 1);
 }
 
 TEST_F(DriverOpen, PointsTheLogFileNextToTheModuleAndSwitchesItByTheSetting) {

@@ -138,6 +138,37 @@ TEST_F(SwipeRoad, LetsTypingPassUnlessADeviceFramesATrackByItsSuffixAlone) {
     EXPECT_EQ(Chars(), "abc");
 }
 
+TEST_F(SwipeRoad, HandsEveryCardFramedByCharactersOverAtOnceWithoutAcknowledgement) {
+    TKBDDriver framed(TDriverServices{Thread, Guids, Module, Dialog},
+                      TEventDelivery::Unacknowledged);
+    std::vector<THostEvent> events;
+    framed.OnEvent = [&events](const std::string& Source, const std::string& Message,
+                               const std::string& Data) {
+        events.push_back(THostEvent{Source, Message, Data});
+    };
+    std::wstring id;
+    ASSERT_TRUE(framed.Open(TCharacterSettings{100, false, '%', '\r'}, id));
+    Thread.Type("a5");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "a") << "5 waits: its key types the prefix with Shift";
+    Thread.Advance(150);
+    EXPECT_EQ(Chars(), "a5");
+
+    for (int swipe = 0; swipe < 2; ++swipe) {
+        Thread.Type("%B123?");
+        Thread.Tap(13);
+        Thread.Type(";456?");
+        Thread.Tap(13);
+        Thread.Advance(150);
+    }
+    Thread.Type("b");
+    Thread.Pump();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1],
+              (THostEvent{std::string(id.begin(), id.end()), "TracksData", "%B123?\r;456?\r"}));
+    EXPECT_EQ(Chars(), "a5b");
+}
+
 TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBackWithoutWhatWasTyped) {
     TLogCapture log;
     const std::string id = OpenBenchDevice();

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "driver/capture/Keys.h"
+
+namespace wedgecard {
+
+// Cards framed by characters rather than by key codes: a reader set up to type a prefix
+// character, the tracks and a suffix character, each character matched as the US layout types
+// it with its Shift state (so "%", Shift+5, is not "5"), whatever layout the user has chosen.
+struct TCharacterFrame {
+    // None: a card begins where the search stands.
+    std::optional<char> Prefix;
+    // None: a card runs to the end of the burst.
+    std::optional<char> Suffix;
+};
+
+// The character a key press types on the US layout with its shift state, Enter as 13 and Tab
+// as 9; 0 for a release, Shift, Ctrl, Alt and a key without a character.
+[[nodiscard]] char TypedCharacter(const TKey& Key) noexcept;
+
+// Whether some key types Code (a character code) on the US layout, with or without Shift.
+[[nodiscard]] bool IsTypable(std::int32_t Code) noexcept;
+
+// The virtual-key codes of the keys that type Character with or without Shift, one byte each.
+[[nodiscard]] std::string KeysTyping(char Character);
+
+// How Character is typed, for a person: "Shift+5" for "%", "Enter", or the character itself.
+[[nodiscard]] std::string DescribeTyping(char Character);
+
+struct TCharacterCard {
+    TKeyRange Keys;
+    // The characters typed, framing characters included.
+    std::string Text;
+};
+
+// The card framed by Frame in Keys: from the first prefix character (the first key without a
+// prefix) to the last suffix character after it (the last key without a suffix). The last,
+// not the first: a card's tracks often all end in the same character ("?", or Enter), and the
+// one suffix the card is framed by is that of its last track. So two swipes within one quiet
+// time make one card, whose first swipe a host that splits the tracks reads. The card's keys
+// take in Shift, Ctrl and Alt presses just before the prefix and the releases after the
+// suffix up to the next key press. None without a prefix and a suffix after it, without
+// either framing, or when the card holds nothing but framing characters, Enter and Tab (a
+// person pressing Enter, with Enter as the suffix).
+[[nodiscard]] std::optional<TCharacterCard> FindCharacterCard(const TKeys& Keys,
+                                                              const TCharacterFrame& Frame);
+
+// Whether Keys end in a card's suffix character (and releases after it): the earliest point a
+// card framed by characters can be complete. It is complete there only if the reader types no
+// further track ending in the same character, which only the quiet time tells.
+[[nodiscard]] bool EndsWithSuffix(const TKeys& Keys, const TCharacterFrame& Frame);
+
+}  // namespace wedgecard

@@ -1,0 +1,816 @@
+// A host that plays 1C's equipment library for the class WedgecardMSR of Wedgecard.dll, as the
+// library reaches a card reader's driver: the object made from the progid after its first dot,
+// every method called by its Russian name, the description, the settings form and the actions
+// read as XML, the settings-form sequence with the device test before any device is connected,
+// the connect sequence (EquipmentType, the revision, the form's settings, Prefix and Suffix,
+// Подключить) for two devices of different framing on one object, real swipes through the
+// system's input whose events it splits into tracks with the library's own rule, and what a
+// careless program does. The module is copied first into a folder whose name holds "&" and a
+// quote, which its log path in the XML must survive; the module is the build's, or the one
+// given on the command line. Prints one line per check; the exit status is the number of
+// failed checks.
+#include "tests/windows/native/HostSide.h"
+
+namespace {
+
+// ---- Text ----
+
+const wchar_t* Find(const wchar_t* Text, wchar_t Character) {
+    for (; Text != nullptr && *Text != 0; ++Text) {
+        if (*Text == Character) {
+            return Text;
+        }
+    }
+    return nullptr;
+}
+
+bool StartsWith(const wchar_t* Text, const wchar_t* Start) {
+    while (*Start != 0 && *Text == *Start) {
+        ++Text;
+        ++Start;
+    }
+    return *Start == 0;
+}
+
+bool Contains(const wchar_t* Text, const wchar_t* Part) {
+    for (; Text != nullptr && *Text != 0; ++Text) {
+        if (StartsWith(Text, Part)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Append(wchar_t* Target, size_t Capacity, const wchar_t* Tail) {
+    const size_t length = Length(Target);
+    Copy(Target + length, Capacity - length, Tail);
+}
+
+// ---- XML, read as strictly as the library's reader ----
+
+struct TXmlAttribute {
+    wchar_t Name[32];
+    wchar_t Value[512];
+};
+struct TXmlElement {
+    wchar_t Name[32];
+    int Depth;
+    int AttributeCount;
+    TXmlAttribute Attributes[12];
+};
+struct TXmlDocument {
+    int Count;
+    TXmlElement Elements[16];
+};
+
+bool IsSpace(wchar_t C) {
+    return C == ' ' || C == '\t' || C == '\r' || C == '\n';
+}
+
+bool ReadName(const wchar_t*& P, wchar_t* Name, size_t Capacity) {
+    size_t length = 0;
+    while ((*P >= 'A' && *P <= 'Z') || (*P >= 'a' && *P <= 'z') || (*P >= '0' && *P <= '9') ||
+           *P == '_' || *P == '-' || *P == '.') {
+        if (length + 1 == Capacity) {
+            return false;
+        }
+        Name[length++] = *P++;
+    }
+    Name[length] = 0;
+    return length > 0;
+}
+
+// One quoted attribute value with its references resolved; false for a "<", an unknown
+// reference or a missing quote.
+bool ReadValue(const wchar_t*& P, wchar_t* Value, size_t Capacity) {
+    const wchar_t quote = *P++;
+    if (quote != '"' && quote != '\'') {
+        return false;
+    }
+    size_t length = 0;
+    for (; *P != quote; ++P) {
+        if (*P == 0 || *P == '<' || length + 1 == Capacity) {
+            return false;
+        }
+        wchar_t c = *P;
+        if (c == '&') {
+            static const struct {
+                const wchar_t* Name;
+                wchar_t Character;
+            } entities[] = {{L"&amp;", '&'},
+                            {L"&lt;", '<'},
+                            {L"&gt;", '>'},
+                            {L"&quot;", '"'},
+                            {L"&apos;", '\''}};
+            bool known = false;
+            for (const auto& entity : entities) {
+                if (StartsWith(P, entity.Name)) {
+                    c = entity.Character;
+                    P += Length(entity.Name) - 1;
+                    known = true;
+                }
+            }
+            if (!known && P[1] == '#') {
+                unsigned code = 0;
+                const wchar_t* digit = P + 2;
+                for (; *digit >= '0' && *digit <= '9'; ++digit) {
+                    code = code * 10 + static_cast<unsigned>(*digit - '0');
+                }
+                known = *digit == ';' && digit > P + 2 && code < 0x10000;
+                c = static_cast<wchar_t>(code);
+                P = digit;
+            }
+            if (!known) {
+                return false;
+            }
+        }
+        Value[length++] = c;
+    }
+    ++P;
+    Value[length] = 0;
+    return true;
+}
+
+// Text as a document of elements without text content: one root, every element closed in
+// order, attributes quoted and named once. False for anything else.
+bool ParseXml(const wchar_t* Text, TXmlDocument& Document) {
+    Document.Count = 0;
+    if (Text == nullptr) {
+        return false;
+    }
+    const wchar_t* p = Text;
+    if (StartsWith(p, L"<?xml")) {
+        while (*p != 0 && !StartsWith(p, L"?>")) {
+            ++p;
+        }
+        if (*p == 0) {
+            return false;
+        }
+        p += 2;
+    }
+    int open[8];
+    int depth = 0;
+    int roots = 0;
+    while (true) {
+        while (IsSpace(*p)) {
+            ++p;
+        }
+        if (*p == 0) {
+            break;
+        }
+        if (*p++ != '<') {
+            return false;
+        }
+        wchar_t name[32];
+        if (*p == '/') {
+            ++p;
+            if (depth == 0 || !ReadName(p, name, 32) ||
+                !Same(name, Document.Elements[open[depth - 1]].Name)) {
+                return false;
+            }
+            while (IsSpace(*p)) {
+                ++p;
+            }
+            if (*p++ != '>') {
+                return false;
+            }
+            --depth;
+            continue;
+        }
+        if ((depth == 0 && ++roots > 1) || Document.Count == 16 || depth == 8) {
+            return false;
+        }
+        TXmlElement& element = Document.Elements[Document.Count];
+        element.Depth = depth;
+        element.AttributeCount = 0;
+        if (!ReadName(p, element.Name, 32)) {
+            return false;
+        }
+        while (true) {
+            const bool spaced = IsSpace(*p);
+            while (IsSpace(*p)) {
+                ++p;
+            }
+            if (StartsWith(p, L"/>")) {
+                p += 2;
+                ++Document.Count;
+                break;
+            }
+            if (*p == '>') {
+                ++p;
+                open[depth++] = Document.Count++;
+                break;
+            }
+            if (!spaced || element.AttributeCount == 12) {
+                return false;
+            }
+            TXmlAttribute& attribute = element.Attributes[element.AttributeCount];
+            if (!ReadName(p, attribute.Name, 32)) {
+                return false;
+            }
+            for (int a = 0; a < element.AttributeCount; ++a) {
+                if (Same(element.Attributes[a].Name, attribute.Name)) {
+                    return false;
+                }
+            }
+            while (IsSpace(*p)) {
+                ++p;
+            }
+            if (*p++ != '=') {
+                return false;
+            }
+            while (IsSpace(*p)) {
+                ++p;
+            }
+            if (!ReadValue(p, attribute.Value, 512)) {
+                return false;
+            }
+            ++element.AttributeCount;
+        }
+    }
+    return depth == 0 && roots == 1;
+}
+
+// The Index-th element of that name; null when there are fewer.
+const TXmlElement* Element(const TXmlDocument& Document, const wchar_t* Name, int Index = 0) {
+    for (int i = 0; i < Document.Count; ++i) {
+        if (Same(Document.Elements[i].Name, Name) && Index-- == 0) {
+            return &Document.Elements[i];
+        }
+    }
+    return nullptr;
+}
+
+// Null when the element or the attribute is missing.
+const wchar_t* Attribute(const TXmlElement* Element, const wchar_t* Name) {
+    for (int a = 0; Element != nullptr && a < Element->AttributeCount; ++a) {
+        if (Same(Element->Attributes[a].Name, Name)) {
+            return Element->Attributes[a].Value;
+        }
+    }
+    return nullptr;
+}
+
+TXmlDocument Xml;
+
+// ---- The library's side ----
+
+struct TMethod {
+    const wchar_t* Russian;
+    const wchar_t* English;
+    long Parameters;
+};
+const TMethod Methods[] = {
+    {L"ПолучитьРевизиюИнтерфейса", L"GetInterfaceRevision", 0},
+    {L"ПолучитьОписание", L"GetDescription", 1},
+    {L"ПолучитьПараметры", L"GetParameters", 1},
+    {L"УстановитьПараметр", L"SetParameter", 2},
+    {L"Подключить", L"Open", 1},
+    {L"Отключить", L"Close", 1},
+    {L"ТестУстройства", L"DeviceTest", 2},
+    {L"ПолучитьДополнительныеДействия", L"GetAdditionalActions", 1},
+    {L"ВыполнитьДополнительноеДействие", L"DoAdditionalAction", 1},
+    {L"ПолучитьОшибку", L"GetLastError", 1},
+};
+constexpr long MethodCount = sizeof Methods / sizeof Methods[0];
+
+IComponentBase* Reader;
+
+// A method called by its Russian name, as the library calls them, for its result; the result's
+// type is "none" when the call itself failed.
+tVariant Call(IComponentBase* Object, const wchar_t* Russian, tVariant* Params, long Count) {
+    tVariant result = {};
+    if (!Object->CallAsFunc(Object->FindMethod(Russian), &result, Params, Count)) {
+        result.vt = 0xFFFF;
+    }
+    return result;
+}
+
+bool IsTrue(const tVariant& Result) {
+    return Result.vt == VTYPE_BOOL && Result.bVal;
+}
+
+// A method whose first parameter receives text (the library passes an empty string): its
+// boolean result, and the text copied into Text.
+bool CallForText(const wchar_t* Russian, wchar_t* Text, size_t Capacity) {
+    tVariant text = {};
+    SetString(text, L"");
+    const bool result = IsTrue(Call(Reader, Russian, &text, 1));
+    Copy(Text, Capacity, text.vt == VTYPE_PWSTR ? text.pwstrVal : L"(not a string)");
+    Release(text);
+    return result;
+}
+
+// The last error's code, its text in Text.
+long LastError(wchar_t* Text = nullptr) {
+    wchar_t text[256];
+    tVariant description = {};
+    SetString(description, L"");
+    const tVariant code = Call(Reader, L"ПолучитьОшибку", &description, 1);
+    Copy(text, 256, description.vt == VTYPE_PWSTR ? description.pwstrVal : L"");
+    Release(description);
+    if (Text != nullptr) {
+        Copy(Text, 256, text);
+    }
+    return code.vt == VTYPE_I4 ? code.lVal : -1;
+}
+
+bool SetParameter(IComponentBase* Object, const wchar_t* Name, const tVariant& Value) {
+    tVariant params[2] = {};
+    SetString(params[0], Name);
+    params[1] = Value;
+    const bool set = IsTrue(Call(Object, L"УстановитьПараметр", params, 2));
+    Release(params[0]);
+    Release(params[1]);
+    return set;
+}
+
+tVariant Number(double Value) {
+    tVariant number = {};
+    number.vt = VTYPE_R8;
+    number.dblVal = Value;
+    return number;
+}
+
+tVariant String(const wchar_t* Value) {
+    tVariant text = {};
+    SetString(text, Value);
+    return text;
+}
+
+// A track of the library's track table: its prefix and suffix characters, 0 for none.
+struct TTrack {
+    wchar_t Prefix;
+    wchar_t Suffix;
+};
+
+// A device as the library sets it up: the framing it derives from its track table (the prefix
+// of the first used track, the suffix of the last) and the tracks.
+struct TDevice {
+    double Prefix;
+    double Suffix;
+    TTrack Tracks[3];
+    int TrackCount;
+    wchar_t ID[64];
+};
+
+// The library's rule: for each used track in order, its prefix found in the rest (the track
+// begins after it, or at the rest's start without it) and its suffix after that (the track
+// ends before it, or at the end without it); the rest begins after that suffix.
+void SplitTracks(const wchar_t* Data, const TDevice& Device, wchar_t (*Tracks)[128]) {
+    const wchar_t* rest = Data;
+    for (int t = 0; t < Device.TrackCount; ++t) {
+        const wchar_t* from = rest;
+        if (const wchar_t* prefix = Find(rest, Device.Tracks[t].Prefix)) {
+            from = prefix + 1;
+        }
+        const wchar_t* suffix = Find(from, Device.Tracks[t].Suffix);
+        const wchar_t* end = suffix != nullptr ? suffix : from + Length(from);
+        size_t i = 0;
+        for (; from + i < end && i + 1 < 128; ++i) {
+            Tracks[t][i] = from[i];
+        }
+        Tracks[t][i] = 0;
+        rest = suffix != nullptr ? suffix + 1 : end;
+    }
+}
+
+// The connect sequence: the equipment type, the revision, the form's settings, the framing,
+// Подключить.
+bool Connect(IComponentBase* Object, TDevice& Device, double Sensitivity = 100) {
+    SetParameter(Object, L"EquipmentType", String(L"СчитывательМагнитныхКарт"));
+    Call(Object, L"ПолучитьРевизиюИнтерфейса", nullptr, 0);
+    tVariant flag = {};
+    SetBoolean(flag, false);
+    const bool set = SetParameter(Object, L"Sensitivity", Number(Sensitivity)) &&
+                     SetParameter(Object, L"LogEnabled", flag) &&
+                     SetParameter(Object, L"Prefix", Number(Device.Prefix)) &&
+                     SetParameter(Object, L"Suffix", Number(Device.Suffix));
+    tVariant id = {};
+    SetString(id, L"");
+    const bool opened = set && IsTrue(Call(Object, L"Подключить", &id, 1));
+    Copy(Device.ID, 64, id.vt == VTYPE_PWSTR ? id.pwstrVal : L"");
+    Release(id);
+    return opened;
+}
+
+bool Disconnect(const wchar_t* ID) {
+    tVariant id = String(ID);
+    const bool closed = IsTrue(Call(Reader, L"Отключить", &id, 1));
+    Release(id);
+    return closed;
+}
+
+// Characters as a reader types them on the US layout, Shift pressed around the shifted ones.
+void TypeText(const wchar_t* Characters) {
+    for (const wchar_t* c = Characters; *c != 0; ++c) {
+        unsigned short key = *c;
+        bool shift = *c >= 'A' && *c <= 'Z';
+        switch (*c) {
+            case '%':
+                key = '5';
+                shift = true;
+                break;
+            case '^':
+                key = '6';
+                shift = true;
+                break;
+            case '?':
+                key = 0xBF;
+                shift = true;
+                break;
+            case '/':
+                key = 0xBF;
+                break;
+            case ';':
+                key = 0xBA;
+                break;
+            case '=':
+                key = 0xBB;
+                break;
+            default:
+                break;
+        }
+        if (shift) {
+            Key(0x10, false);
+        }
+        Key(key, false);
+        Key(key, true);
+        if (shift) {
+            Key(0x10, true);
+        }
+    }
+}
+
+HWND Window;
+
+// Pumps until the window shows Expected, for at most a few seconds.
+bool WindowShows(const wchar_t* Expected) {
+    wchar_t text[64] = {};
+    for (int i = 0; i < 200; ++i) {
+        GetWindowTextW(Window, text, 64);
+        if (Same(text, Expected)) {
+            return true;
+        }
+        Pump(25, 1 << 30);
+    }
+    Print("     the window shows \"");
+    Print(text);
+    Print("\"\n");
+    return false;
+}
+
+// The event of Device among the last Count events; null when it has none.
+const TEvent* EventOf(const TDevice& Device, int Count) {
+    for (int i = 1; i <= Count && i <= Connection.EventCount; ++i) {
+        const TEvent& event = Connection.Events[(Connection.EventCount - i) % 16];
+        if (Same(event.Source, Device.ID)) {
+            return &event;
+        }
+    }
+    return nullptr;
+}
+
+// The card's event of Device is TracksData, and its tracks are Expected.
+void CheckCard(const TDevice& Device, int Events, const wchar_t* const* Expected,
+               const char* What) {
+    const TEvent* event = EventOf(Device, Events);
+    if (!Check(event != nullptr, What)) {
+        return;
+    }
+    CheckText(event->Message, L"TracksData", "  its message");
+    wchar_t tracks[3][128] = {};
+    SplitTracks(event->Data, Device, tracks);
+    bool same = true;
+    for (int t = 0; t < Device.TrackCount; ++t) {
+        same = same && Same(tracks[t], Expected[t]);
+    }
+    if (!Check(same, "  its tracks, split by the library's rule")) {
+        Print("     data \"");
+        Print(event->Data);
+        Print("\"\n");
+    }
+}
+
+// ---- The checks ----
+
+void CheckStart(HANDLE Module, GetClassObjectPtr& GetClassObject, DestroyObjectPtr& Destroy) {
+    auto classNames = reinterpret_cast<GetClassNamesPtr>(GetProcAddress(Module, "GetClassNames"));
+    GetClassObject = reinterpret_cast<GetClassObjectPtr>(GetProcAddress(Module, "GetClassObject"));
+    Destroy = reinterpret_cast<DestroyObjectPtr>(GetProcAddress(Module, "DestroyObject"));
+    if (!Check(classNames && GetClassObject && Destroy, "the module's exports")) {
+        GetClassObject = nullptr;
+        return;
+    }
+    CheckText(classNames(), L"LumMSRKBD1C|WedgecardMSR", "GetClassNames lists both classes");
+    // The library makes the object named by the progid after its first dot.
+    const wchar_t* name = Find(L"AddIn.WedgecardMSR", '.') + 1;
+    CheckNumber(GetClassObject(name, &Reader), 1, "GetClassObject(WedgecardMSR)");
+    if (!Check(Reader != nullptr, "  hands out the object")) {
+        return;
+    }
+    Check(Reader->setMemManager(&Memory) && Reader->Init(static_cast<IAddInDefBase*>(&Connection)),
+          "setMemManager and Init");
+    Check(Connection.Depth > 16, "Init makes the host's event buffer deep: no card is dropped");
+    WCHAR_T* extension = nullptr;
+    Check(Reader->RegisterExtensionAs(&extension), "RegisterExtensionAs");
+    CheckText(extension, L"WedgecardMSR", "  WedgecardMSR, in the host's memory");
+    void* block = extension;
+    Memory.FreeMemory(&block);
+
+    bool found = Reader->GetNMethods() == MethodCount && Reader->GetNProps() == 0;
+    bool shaped = true;
+    for (long m = 0; m < MethodCount; ++m) {
+        wchar_t upper[64] = {};
+        Copy(upper, 64, Methods[m].English);
+        for (wchar_t& c : upper) {
+            c = c >= 'a' && c <= 'z' ? static_cast<wchar_t>(c - 32) : c;
+        }
+        found = found && Reader->FindMethod(Methods[m].Russian) == m &&
+                Reader->FindMethod(Methods[m].English) == m && Reader->FindMethod(upper) == m;
+        const WCHAR_T* russian = Reader->GetMethodName(m, 1);
+        shaped = shaped && Same(russian, Methods[m].Russian) &&
+                 Reader->GetNParams(m) == Methods[m].Parameters && Reader->HasRetVal(m);
+        void* name = const_cast<WCHAR_T*>(russian);
+        Memory.FreeMemory(&name);
+    }
+    Check(found, "ten methods, found by Russian and English names in any letter case");
+    Check(shaped, "  their Russian names and parameter counts");
+}
+
+// The settings form: the revision, the description, the parameters, the actions.
+void CheckSettingsForm(const wchar_t* LogPath) {
+    const tVariant revision = Call(Reader, L"ПолучитьРевизиюИнтерфейса", nullptr, 0);
+    CheckNumber(revision.vt == VTYPE_I4 ? revision.lVal : -1, 3004, "the interface revision 3.4");
+
+    static wchar_t text[4096];
+    Check(CallForText(L"ПолучитьОписание", text, 4096), "ПолучитьОписание");
+    if (Check(ParseXml(text, Xml) && Xml.Count == 1, "  one well-formed element")) {
+        const TXmlElement* root = &Xml.Elements[0];
+        CheckText(Attribute(root, L"EquipmentType"), L"СчитывательМагнитныхКарт",
+                  "  EquipmentType");
+        CheckText(Attribute(root, L"DriverVersion"), WEDGECARD_VERSION,
+                  "  DriverVersion: the module's");
+        CheckText(Attribute(root, L"IntegrationComponentVersion"), WEDGECARD_VERSION,
+                  "  IntegrationComponentVersion");
+        CheckText(Attribute(root, L"LogPath"), LogPath, "  LogPath, its & and ' escaped");
+        CheckText(Attribute(root, L"DownloadURL"), L"", "  DownloadURL empty");
+        bool named = Attribute(root, L"Name") != nullptr && Attribute(root, L"Description");
+        const wchar_t* const flags[] = {L"IntegrationComponent", L"MainDriverInstalled",
+                                        L"LogIsEnabled", L"LocalizationSupported", L"IsEmulator"};
+        for (const wchar_t* flag : flags) {
+            const wchar_t* value = Attribute(root, flag);
+            named = named && (Same(value, L"true") || Same(value, L"false"));
+        }
+        Check(named, "  Name, Description and the flags as true or false");
+        CheckText(Attribute(root, L"IsEmulator"), L"false", "  no emulator");
+    } else {
+        Print(text);
+    }
+
+    Check(CallForText(L"ПолучитьПараметры", text, 4096), "ПолучитьПараметры");
+    if (Check(ParseXml(text, Xml) && Same(Xml.Elements[0].Name, L"Settings") &&
+                  Element(Xml, L"Page") && Element(Xml, L"Group"),
+              "  Settings, a Page, a Group")) {
+        const TXmlElement* sensitivity = Element(Xml, L"Parameter", 0);
+        const TXmlElement* log = Element(Xml, L"Parameter", 1);
+        Check(Same(Attribute(sensitivity, L"Name"), L"Sensitivity") &&
+                  Same(Attribute(sensitivity, L"TypeValue"), L"Number") &&
+                  Same(Attribute(sensitivity, L"DefaultValue"), L"100") &&
+                  Attribute(sensitivity, L"Caption") && Attribute(sensitivity, L"ReadOnly"),
+              "  Sensitivity, a number, 100 by default");
+        Check(Same(Attribute(log, L"Name"), L"LogEnabled") &&
+                  Same(Attribute(log, L"TypeValue"), L"Boolean") &&
+                  Same(Attribute(log, L"DefaultValue"), L"false") &&
+                  Contains(Attribute(log, L"Description"), LogPath),
+              "  LogEnabled, a boolean, false by default, naming the log");
+    } else {
+        Print(text);
+    }
+
+    Check(CallForText(L"ПолучитьДополнительныеДействия", text, 4096) && ParseXml(text, Xml) &&
+              Xml.Count == 1 && Same(Xml.Elements[0].Name, L"Actions"),
+          "ПолучитьДополнительныеДействия: an empty Actions");
+    tVariant action = String(L"Обновить");
+    Check(!IsTrue(Call(Reader, L"ВыполнитьДополнительноеДействие", &action, 1)),
+          "ВыполнитьДополнительноеДействие of an unknown action: false");
+    Release(action);
+    CheckNumber(LastError(text), 255, "  with error 255");
+    Check(StartsWith(text, L"Неизвестное дополнительное действие"), "  naming it unknown");
+}
+
+// ТестУстройства after the settings and without Подключить: it checks them first.
+void CheckDeviceTest() {
+    tVariant flag = {};
+    SetBoolean(flag, true);
+    SetParameter(Reader, L"EquipmentType", String(L"СчитывательМагнитныхКарт"));
+    Check(SetParameter(Reader, L"Sensitivity", Number(100)) &&
+              SetParameter(Reader, L"LogEnabled", flag) &&
+              SetParameter(Reader, L"Prefix", Number(37)) &&
+              SetParameter(Reader, L"Suffix", Number(13)) &&
+              SetParameter(Reader, L"СовсемДругой", Number(1)),
+          "УстановитьПараметр: the settings, and an unknown one accepted");
+
+    tVariant params[2] = {};
+    SetString(params[0], L"");
+    SetString(params[1], L"a string of the host's, replaced");
+    const uintptr_t timer = SetTimer(nullptr, 0, 50, &OnDialogTimer);
+    Check(IsTrue(Call(Reader, L"ТестУстройства", params, 2)),
+          "ТестУстройства shows its dialog until the user closes it");
+    KillTimer(nullptr, timer);
+    CheckNumber(DialogsClosed, 1, "  the dialog was there");
+    Check(params[0].vt == VTYPE_PWSTR && Contains(params[0].pwstrVal, L"«%»") &&
+              Contains(params[0].pwstrVal, L"Enter"),
+          "  its text tells what the framing means");
+    Check(IsBoolean(params[1], false), "  no demo mode");
+    Release(params[0]);
+    Release(params[1]);
+
+    wchar_t text[256];
+    Check(SetParameter(Reader, L"Prefix", Number(1103)), "a prefix no key types is set");
+    SetString(params[0], L"");
+    Check(!IsTrue(Call(Reader, L"ТестУстройства", params, 2)), "  and ТестУстройства refuses it");
+    CheckText(params[0].vt == VTYPE_PWSTR ? params[0].pwstrVal : nullptr,
+              L"Некорректное значение параметра \"Prefix\"", "  saying why, without a dialog");
+    CheckNumber(DialogsClosed, 1, "  (no second dialog)");
+    Release(params[0]);
+    Release(params[1]);
+
+    Check(!SetParameter(Reader, L"Prefix", Number(37.5)), "a prefix of 37.5 is refused");
+    CheckNumber(LastError(text), 6, "  with error 6");
+    tVariant id = {};
+    SetString(id, L"");
+    Check(!IsTrue(Call(Reader, L"Подключить", &id, 1)) && LastError() == 6,
+          "  nor does Подключить open with the prefix before it");
+    Release(id);
+}
+
+const wchar_t* const Track1 = L"B4000123456789^TEST/CARD^25121010000";
+const wchar_t* const Track2 = L"4000123456789=25121010000";
+
+// Two devices on one object: one framed by "%" and Enter with tracks 1 and 2, one by ";" and
+// "?" with track 2; typing before and after each swipe reaches the window.
+void CheckSwipes() {
+    TDevice both = {37, 13, {{'%', '?'}, {';', '?'}}, 2, {}};
+    TDevice second = {59, 63, {{';', '?'}}, 1, {}};
+    Check(Connect(Reader, both) && Length(both.ID) == 36, "Подключить: a device, its ID");
+    Check(Connect(Reader, second) && Length(second.ID) == 36 && !Same(both.ID, second.ID),
+          "Подключить: a second device on the object, with another framing");
+
+    Window = CreateWindowExW(0, L"EDIT", L"", 0x10CF0000, 40, 40, 400, 60, nullptr, nullptr,
+                             nullptr, nullptr);
+    for (int i = 0; i < 40 && GetForegroundWindow() != Window; ++i) {
+        SetForegroundWindow(Window);
+        SetFocus(Window);
+        Pump(25, 1 << 30);
+    }
+
+    TypeText(L"12");
+    Check(WindowShows(L"12"), "typing before a swipe reaches the window");
+    int events = Connection.EventCount;
+    wchar_t card[160] = L"%";
+    Append(card, 160, Track1);
+    Append(card, 160, L"?\r;");
+    Append(card, 160, Track2);
+    Append(card, 160, L"?\r");
+    TypeText(card);
+    Pump(10000, events + 2);
+    CheckNumber(Connection.EventCount - events, 2, "a swipe of two tracks: an event per device");
+    const wchar_t* const bothTracks[] = {Track1, Track2};
+    CheckCard(both, 2, bothTracks, "  the first device's");
+    CheckCard(second, 2, bothTracks + 1, "  the second device's");
+    TypeText(L"34");
+    Check(WindowShows(L"1234"), "typing after it reaches the window, and no key of the card");
+
+    events = Connection.EventCount;
+    TypeText(L";5555=1111?\r");
+    Pump(10000, events + 1);
+    Pump(300, 1 << 30);
+    CheckNumber(Connection.EventCount - events, 1, "a swipe of track 2 only: one event");
+    const wchar_t* const secondTracks[] = {L"5555=1111"};
+    CheckCard(second, 1, secondTracks, "  the second device's");
+    TypeText(L"5");
+    Check(WindowShows(L"12345"), "  and typing after it reaches the window");
+
+    Check(Disconnect(both.ID) && Disconnect(second.ID), "Отключить both devices");
+    wchar_t text[256];
+    Check(!Disconnect(both.ID) && LastError(text) == 1, "Отключить of a closed device: error 1");
+
+    // Without a prefix every key is held until the quiet time has passed.
+    TDevice suffixOnly = {-1, 13, {{';', '?'}}, 1, {}};
+    Check(Connect(Reader, suffixOnly), "Подключить a device framed by its suffix alone");
+    TypeText(L"6");
+    Check(WindowShows(L"123456"), "  typing reaches the window after the quiet time");
+    events = Connection.EventCount;
+    TypeText(L";777=888?\r");
+    Pump(10000, events + 1);
+    const wchar_t* const suffixTracks[] = {L"777=888"};
+    CheckCard(suffixOnly, 1, suffixTracks, "  a swipe");
+    Check(Disconnect(suffixOnly.ID), "  Отключить");
+}
+
+// What the host can get wrong fails the call, with a reason for the program's exception.
+void CheckBadInput() {
+    tVariant result = {};
+    tVariant params[2] = {};
+    const int errors = Connection.Errors;
+    Check(!Reader->CallAsFunc(MethodCount, &result, nullptr, 0), "an unknown method number fails");
+    Check(!Reader->CallAsFunc(Reader->FindMethod(L"УстановитьПараметр"), &result, params, 1),
+          "УстановитьПараметр without its value fails");
+    params[0].vt = VTYPE_BLOB;
+    Check(!Reader->CallAsFunc(Reader->FindMethod(L"УстановитьПараметр"), &result, params, 2),
+          "a parameter name that is no text fails");
+    Check(!Reader->CallAsFunc(Reader->FindMethod(L"Подключить"), &result, nullptr, 1),
+          "a null parameter array fails");
+    Check(!Reader->CallAsFunc(Reader->FindMethod(L"ПолучитьОписание"), nullptr, params, 1),
+          "a null result fails");
+    CheckNumber(Connection.Errors, errors + 5, "  each failure reported through AddError");
+}
+
+// A program that lets go of the object from inside its event handler, while the object is
+// delivering the card it read.
+void CheckDestroyInHandler(GetClassObjectPtr GetClassObject, DestroyObjectPtr Destroy) {
+    IComponentBase* other = nullptr;
+    TConnection handler;
+    handler.Destroy = Destroy;
+    handler.DestroyOnEvent = &other;
+    if (!Check(GetClassObject(L"WedgecardMSR", &other) == 1, "a second object")) {
+        return;
+    }
+    other->setMemManager(&Memory);
+    other->Init(static_cast<IAddInDefBase*>(&handler));
+    TDevice device = {37, 13, {}, 0, {}};
+    Check(Connect(other, device), "  with a device");
+    TypeText(L"%9?\r");
+    Pump(10000, 1, handler);
+    CheckNumber(handler.EventCount, 1, "  its card reaches the handler");
+    CheckNumber(handler.DestroyedFromHandler, 0, "  DestroyObject there succeeds");
+    Check(other == nullptr, "  and empties the host's pointer");
+    Pump(300, 1 << 30);
+}
+
+// The module to load: the one named on the command line, or the build's.
+void ModuleToLoad(wchar_t* Path, size_t Capacity) {
+    const wchar_t* arguments = GetCommandLineW();
+    const wchar_t end = *arguments == '"' ? '"' : ' ';
+    for (++arguments; *arguments != 0 && *arguments != end; ++arguments) {
+    }
+    while (*arguments == '"' || *arguments == ' ') {
+        ++arguments;
+    }
+    Copy(Path, Capacity, *arguments != 0 ? arguments : WEDGECARD_DRIVER_DLL);
+    for (size_t i = Length(Path); i > 0 && (Path[i - 1] == '"' || Path[i - 1] == ' '); --i) {
+        Path[i - 1] = 0;
+    }
+    for (size_t i = 0; Path[i] != 0; ++i) {
+        Path[i] = Path[i] == '/' ? '\\' : Path[i];
+    }
+}
+
+}  // namespace
+
+extern "C" int HostMain() {
+    Heap = GetProcessHeap();
+    wchar_t source[512] = {};
+    ModuleToLoad(source, 512);
+    // Beside this program, in a folder whose name the XML must escape.
+    wchar_t folder[512] = {};
+    GetModuleFileNameW(nullptr, folder, 400);
+    for (size_t i = Length(folder); i > 0 && folder[i - 1] != '\\'; --i) {
+        folder[i - 1] = 0;
+    }
+    Append(folder, 512, L"Wedgecard & 'equipment'");
+    CreateDirectoryW(folder, nullptr);
+    wchar_t module[512] = {};
+    Copy(module, 512, folder);
+    Append(module, 512, L"\\Wedgecard.dll");
+    wchar_t logPath[512] = {};
+    Copy(logPath, 512, folder);
+    Append(logPath, 512, L"\\Wedgecard.log");
+    Check(CopyFileW(source, module, 0) != 0, "the module copied into a folder named with & and '");
+
+    HANDLE library = LoadLibraryW(module);
+    GetClassObjectPtr getClassObject = nullptr;
+    DestroyObjectPtr destroy = nullptr;
+    if (Check(library != nullptr, "LoadLibrary of the module, unregistered")) {
+        CheckStart(library, getClassObject, destroy);
+    }
+    if (Reader != nullptr) {
+        CheckSettingsForm(logPath);
+        CheckDeviceTest();
+        CheckSwipes();
+        CheckBadInput();
+        CheckDestroyInHandler(getClassObject, destroy);
+        Reader->Done();
+        CheckNumber(destroy(&Reader), 0, "Done and DestroyObject");
+        Check(Reader == nullptr, "  empties the host's pointer");
+    }
+    CheckNumber(Memory.Count, 0, "every block of the host's memory was given back");
+    CheckNumber(Memory.Foreign, 0, "nothing the host did not hand out was given back");
+    if (library != nullptr) {
+        FreeLibrary(library);
+    }
+    Print(Failures == 0 ? "all checks passed\n" : "some checks FAILED\n");
+    ExitProcess(static_cast<unsigned>(Failures));
+    return Failures;
+}
