@@ -8,8 +8,10 @@ std::string EventDataLogText(const std::string& Message, const std::string& Data
     if (Message == EventNames[static_cast<std::size_t>(TEventKind::DriverError)]) {
         return Data;
     }
-    if (Data.empty()) {
-        return "[0]";
+    // Only a card read's data carry track markers; any other (a card's raw characters) shows
+    // its length alone.
+    if (Message != EventNames[static_cast<std::size_t>(TEventKind::CardRead)] || Data.empty()) {
+        return "[" + std::to_string(Data.size()) + "]";
     }
     std::string text;
     std::size_t length = 0;

@@ -264,6 +264,8 @@ TEST(TrackData, TheLogShowsTheLengthOfEachTrackAndADriverErrorsTextAsItIs) {
     // Data of another form gives away no more than its length.
     EXPECT_EQ(EventDataLogText(CardRead, "a@x@"), "[4]");
     EXPECT_EQ(EventDataLogText(CardRead, ""), "[0]");
+    // A card's raw characters: an @ and a digit among them are data, not a track's marker.
+    EXPECT_EQ(EventDataLogText("TracksData", "%B1@2?\r"), "[7]");
     EXPECT_EQ(EventDataLogText("ОшибкаВДрайвере", "Событие не посылалось"),
               "Событие не посылалось");
 }
