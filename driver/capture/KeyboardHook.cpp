@@ -419,7 +419,7 @@ void TKeyboardHook::GiveBackEarly() {
     for (int i = 0; i < keep; ++i) {
         std::unique_ptr<TKey> key(FKeys->Items(0));
         key->SetOwner(nullptr);
-        FReplay.push_back(TReplay{std::move(key), NextSerial++});
+        FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++});
     }
     for (TPrefixMatch& match : FMatches) {
         match.Start -= keep;
@@ -444,11 +444,14 @@ void TKeyboardHook::KeepStateAfterReplay() {
     // Each replay sets the keyboard state of its key, older than that of keys taken after it:
     // with nothing to set it back, later typing would be read with a stale state (a Shift given
     // back pressed, whose release was part of a card or is still held, stays pressed).
-    if (FReplay.empty() || FReplay.back().StateOnly ||
-        FReplay.back().Key->KeyboardState == FNewestState) {
+    const auto last = std::find_if(FReplay.rbegin(), FReplay.rend(), [](const TReplay& item) {
+        return item.Kind != TReplayKind::AfterChar;
+    });
+    if (last == FReplay.rend() || last->Kind == TReplayKind::State ||
+        last->Key->KeyboardState == FNewestState) {
         return;
     }
-    FReplay.push_back(TReplay{nullptr, NextSerial++, true});
+    FReplay.push_back(TReplay{TReplayKind::State, nullptr, NextSerial++});
 }
 
 void TKeyboardHook::StartTimer() {
@@ -532,7 +535,7 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
         std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
         if (!Dropped[static_cast<std::size_t>(i)]) {
-            FReplay.push_back(TReplay{std::move(key), NextSerial++});
+            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++});
         }
     }
 }
@@ -563,12 +566,15 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
         FReplayPosted = false;
         return;
     }
+    const TReplayKind kind = FReplay.front().Kind;
     const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
     FReplay.pop_front();
     FReplayPosted = false;
 
-    if (!key) {
-        FPlatform.SetKeyboardState(FNewestState);
+    if (kind != TReplayKind::Key) {
+        if (kind == TReplayKind::State) {
+            FPlatform.SetKeyboardState(FNewestState);
+        }
         Message.message = wm::Null;
         PostNextReplay();
         FinishDraining();
@@ -579,6 +585,9 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
     Message.wParam = key->Msg.wParam;
     Message.lParam = key->Msg.lParam;
     FPlatform.SetKeyboardState(key->KeyboardState);
+    if (!key->KeyUp && !FReplay.empty()) {
+        FReplay.push_front(TReplay{TReplayKind::AfterChar, nullptr, NextSerial++});
+    }
     PostNextReplay();
     FinishDraining();
 }

@@ -98,12 +98,15 @@ public:
     void HookProc(int Code, std::uintptr_t WParam, std::intptr_t Message);
 
 private:
-    // A key on its way back to the thread, and the number its replay message carries. Without
-    // a key (StateOnly) it puts back the keyboard state of the newest key taken.
+    // What a replay message brings back: a key; the keyboard state of the newest key taken; or
+    // nothing, only the turn of the next one, so that it comes after the character the host
+    // makes of the key press given back before it.
+    enum class TReplayKind { Key, State, AfterChar };
+    // One item on its way back to the thread, and the number its replay message carries.
     struct TReplay {
+        TReplayKind Kind = TReplayKind::Key;
         std::unique_ptr<TKey> Key;
         std::uint32_t Serial = 0;
-        bool StateOnly = false;
     };
 
     // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
@@ -170,8 +173,10 @@ private:
     bool FHoldWhole = false;
 
     // Keys given back and not yet replayed, oldest first. At most the first of them has its
-    // replay message in the thread's queue: each replay posts the next, so a key's WM_CHAR
-    // reaches the window before the next key does, and no burst can overrun the queue.
+    // replay message in the thread's queue: each replay posts the next, so no burst can overrun
+    // the queue. The host's TranslateMessage posts a key press's WM_CHAR only after the press has
+    // been retrieved, behind whatever was posted meanwhile; so a press posts an AfterChar turn
+    // first, retrieved before that WM_CHAR, and the next key is posted from there, behind it.
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
     // Switched off, the hook still in place until the keys on their way back are through.

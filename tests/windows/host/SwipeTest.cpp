@@ -97,6 +97,31 @@ TEST_F(Swipe, TypesALetterStraightIntoTheWindowWhileADeviceIsOpen) {
     UnhookWindowsHookEx(hook);
 }
 
+TEST_F(Swipe, GivesHeldKeysBackToAnEditControlAsTheyWouldComeWithoutTheDriver) {
+    // End, track 3's prefix, holds what follows; a typist presses Left before letting go of 2.
+    // Each key's character must reach the control before the next key does.
+    HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 200, 20,
+                                Window.Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(edit, nullptr);
+    auto typeInto = [edit] {
+        SetWindowTextW(edit, L"abc");
+        SetFocus(edit);
+        TKeystrokes keys;
+        EXPECT_TRUE(
+            keys.Tap(VK_END).Tap('1').Down('2').Down(VK_LEFT).Up('2').Up(VK_LEFT).Tap('3').Send());
+        wchar_t text[32] = L"";
+        PumpUntil([&] { return GetWindowTextW(edit, text, 32) >= 6; }, 5s);
+        PumpFor(50ms);
+        GetWindowTextW(edit, text, 32);
+        return std::wstring(text);
+    };
+    const std::wstring withoutDriver = typeInto();
+    EXPECT_EQ(withoutDriver, L"abc132");
+    OpenBenchDevice();
+    EXPECT_EQ(typeInto(), withoutDriver);
+    DestroyWindow(edit);
+}
+
 TEST_F(Swipe, GivesALongBurstBackWholeAndInOrder) {
     OpenBenchDevice();
     std::string text;
