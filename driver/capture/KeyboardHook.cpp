@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <utility>
 
 #include "driver/diagnostics/untLogger.h"
@@ -24,6 +25,14 @@ thread_local std::uint64_t StartsEpoch = 1;
 void StartsChanged() noexcept {
     ++StartsEpoch;
 }
+
+// The message record that a capture made an examined key of, for the captures served the same
+// message after it.
+struct TExaminedKey {
+    std::intptr_t Message = 0;
+    std::uint64_t Number = 0;
+};
+thread_local TExaminedKey ExaminedKey;
 
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
@@ -160,7 +169,7 @@ void TKeyboardHook::SetActive(bool Value) {
     StopTimer();
     if (FKeys->Count() > 0) {
         const std::unique_ptr<TKeys> burst = TakeBurst();
-        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false));
+        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false), false);
     }
     if (FReplay.empty() && FHandlerDepth == 0) {
         FHook.SetActive(false);
@@ -203,20 +212,27 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
     }
     TMsg record;
     std::memcpy(&record, reinterpret_cast<const void*>(Message), sizeof record);
+    const bool examined = ExaminedKey.Message == Message &&
+                          ExaminedKey.Number == TMessageHook::MessageNumber() &&
+                          IsKeyMessage(record.message);
+    FReplayedExamined = false;
     try {
-        HandleMessage(record);
+        HandleMessage(record, examined);
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
     } catch (...) {
         Logger().Error("HookProc: ");
     }
     std::memcpy(reinterpret_cast<void*>(Message), &record, sizeof record);
+    if (FReplayedExamined) {
+        ExaminedKey = TExaminedKey{Message, TMessageHook::MessageNumber()};
+    }
 }
 
-void TKeyboardHook::HandleMessage(TMsg& Message) {
+void TKeyboardHook::HandleMessage(TMsg& Message, bool Examined) {
     if (IsKeyMessage(Message.message)) {
         if (!FDraining && !Suspended()) {
-            TakeKey(Message);
+            TakeKey(Message, Examined);
         }
     } else if (Message.message == wm::Timer) {
         if (FTimerID != 0 && Message.wParam == FTimerID) {
@@ -283,10 +299,40 @@ const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
     return FStarts;
 }
 
-void TKeyboardHook::TakeKey(TMsg& Message) {
+std::vector<TKeyboardHook*> TKeyboardHook::TakingKeys() {
+    std::vector<TKeyboardHook*> hooks;
+    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook == this || hook->Active()) {
+            hooks.push_back(hook);
+        }
+    }
+    std::reverse(hooks.begin(), hooks.end());
+    return hooks;
+}
+
+bool TKeyboardHook::OnThread(const TKeyboardHook* Hook) noexcept {
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook == Hook) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int32_t TKeyboardHook::QuietTime() const noexcept {
+    std::int32_t quiet = FSensitivity;
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook != this && hook->Active()) {
+            quiet = std::max(quiet, hook->FSensitivity);
+        }
+    }
+    return std::max(quiet, 0);
+}
+
+void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
     const TCardStarts& starts = CardStarts();
     // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
-    if (!starts || FKeys->Count() > 0 || FTimerID != 0 || FHandlerDepth > 0) {
+    if ((!starts && !Examined) || FKeys->Count() > 0 || FTimerID != 0 || FHandlerDepth > 0) {
         CaptureKey(Message);
         KeepStateAfterReplay();
         return;
@@ -297,9 +343,11 @@ void TKeyboardHook::TakeKey(TMsg& Message) {
     }
     const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
     const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
-    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt.
+    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A key
+    // every capture has read already begins nothing.
     const bool canBegin =
-        !keyUp && std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
+        !Examined && !keyUp &&
+        std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
             return vk::IsModifier(code) || static_cast<std::uint8_t>(prefix[0]) == code;
         });
     if (canBegin) {
@@ -309,7 +357,7 @@ void TKeyboardHook::TakeKey(TMsg& Message) {
         // Behind the keys still on their way back, not in front of them.
         TKeys keys;
         AddKeys(keys, Message);
-        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false));
+        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false), false);
         Message.message = wm::Null;
         PostNextReplay();
     }
@@ -455,7 +503,7 @@ void TKeyboardHook::KeepStateAfterReplay() {
 }
 
 void TKeyboardHook::StartTimer() {
-    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(std::max(FSensitivity, 0)));
+    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
     if (FTimerID == 0) {
         // Without a timer the burst would never end and its keys would be held forever.
         ProcessBuffer();
@@ -475,22 +523,40 @@ void TKeyboardHook::ProcessBuffer() {
     // changing this one under the handler's feet.
     const std::unique_ptr<TKeys> burst = TakeBurst();
     const int count = burst->Count();
-    TKeyRanges consumed;
-    bool cardData = false;
-    std::exception_ptr failure;
-    ++FHandlerDepth;
-    try {
-        cardData = OnKeyboardData && OnKeyboardData(*burst, consumed);
-        --FHandlerDepth;
-    } catch (...) {
-        --FHandlerDepth;
-        // A handler that fails after it recognised card data (the host refused the event) has
-        // already reported what it consumed; the rest still goes back.
-        failure = std::current_exception();
-        cardData = true;
-    }
     std::vector<bool> dropped(static_cast<std::size_t>(count), false);
-    if (cardData) {
+    std::exception_ptr failure;
+    // The keys came to this capture first: the others of the thread would never see a card it
+    // consumed, so each reads its own cards here. A handler may let go of captures (they are
+    // looked up again before their turn) or fail; the others still read theirs.
+    std::vector<TKeyboardHook*> others;
+    try {
+        others = TakingKeys();
+    } catch (...) {
+        // Out of memory for the list: this capture reads the burst alone.
+    }
+    TKeyboardHook* const alone[] = {this};
+    const std::span<TKeyboardHook* const> readers =
+        others.empty() ? std::span<TKeyboardHook* const>(alone) : others;
+    ++FHandlerDepth;
+    for (TKeyboardHook* reader : readers) {
+        if (!OnThread(reader) || (reader != this && !reader->Active()) || !reader->OnKeyboardData) {
+            continue;
+        }
+        TKeyRanges consumed;
+        bool cardData = false;
+        try {
+            cardData = reader->OnKeyboardData(*burst, consumed);
+        } catch (...) {
+            // A handler that fails after it recognised card data (the host refused the event)
+            // has already reported what it consumed; the rest still goes back.
+            if (!failure) {
+                failure = std::current_exception();
+            }
+            cardData = true;
+        }
+        if (!cardData) {
+            continue;
+        }
         for (const TKeyRange& range : consumed) {
             const int last = std::min(range.Last, count - 1);
             for (int i = std::max(range.First, 0); i <= last; ++i) {
@@ -498,7 +564,8 @@ void TKeyboardHook::ProcessBuffer() {
             }
         }
     }
-    GiveBack(*burst, dropped);
+    --FHandlerDepth;
+    GiveBack(*burst, dropped, true);
     // Keys typed while the handler ran: those in front of any prefix need not wait longer.
     if (FKeys->Count() > 0 && FStarts && !FHoldWhole) {
         GiveBackEarly();
@@ -511,7 +578,7 @@ void TKeyboardHook::ProcessBuffer() {
     }
 }
 
-void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
+void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Examined) {
     // One log line per stretch of keys between the cards: a burst with one card logs what came
     // before it and what came after it, either possibly empty.
     const int count = Burst.Count();
@@ -535,7 +602,7 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
         std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
         if (!Dropped[static_cast<std::size_t>(i)]) {
-            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++});
+            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, Examined});
         }
     }
 }
@@ -567,6 +634,7 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
         return;
     }
     const TReplayKind kind = FReplay.front().Kind;
+    FReplayedExamined = FReplay.front().Examined;
     const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
     FReplay.pop_front();
     FReplayPosted = false;

@@ -21,9 +21,11 @@ class TLogger;
 // when no key has come for Sensitivity milliseconds, and gives back to the focused window every
 // key the handler did not consume, with the keyboard state of the moment it was taken.
 //
-// Several captures may be on in one thread (two driver objects, the device test dialog): each
-// sees every key message, the latest switched on first, and the keys one gives back pass the
-// ones switched on before it.
+// Several captures may be on in one thread (two driver objects, the device test dialog). Each
+// key message goes to the latest switched on first; the one that holds a burst holds it for
+// all: when it ends (after the longest quiet time of those taking keys), every capture of the
+// thread that takes keys reads its own cards in it, the oldest first, and the keys none of them
+// consumed go back once, passing the others untouched.
 //
 // Holding every key, as a card needs, would make all typing wait the quiet time while a reader
 // is open. So the capture holds keys only from the first one that could begin a card (as
@@ -102,11 +104,13 @@ private:
     // nothing, only the turn of the next one, so that it comes after the character the host
     // makes of the key press given back before it.
     enum class TReplayKind { Key, State, AfterChar };
-    // One item on its way back to the thread, and the number its replay message carries.
+    // One item on its way back to the thread, and the number its replay message carries. An
+    // examined key was in a burst every capture of the thread has read.
     struct TReplay {
         TReplayKind Kind = TReplayKind::Key;
         std::unique_ptr<TKey> Key;
         std::uint32_t Serial = 0;
+        bool Examined = false;
     };
 
     // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
@@ -118,14 +122,20 @@ private:
     using TCardStarts = std::optional<std::vector<std::string>>;
 
     [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
-    void HandleMessage(TMsg& Message);
-    void TakeKey(TMsg& Message);
+    // Examined: a key another capture of the thread gave back from a burst all of them read.
+    void HandleMessage(TMsg& Message, bool Examined);
+    void TakeKey(TMsg& Message, bool Examined);
     // Adds the keys of Message to Into with the keyboard state of now.
     void AddKeys(TKeys& Into, const TMsg& Message);
     void CaptureKey(TMsg& Message);
     // The prefixes of every capture of the thread that takes keys; none when any key can begin
     // a card.
     const TCardStarts& CardStarts();
+    // The captures of the thread that take keys, this one among them, the oldest first.
+    [[nodiscard]] std::vector<TKeyboardHook*> TakingKeys();
+    [[nodiscard]] static bool OnThread(const TKeyboardHook* Hook) noexcept;
+    // The longest quiet time of the captures that take keys.
+    [[nodiscard]] std::int32_t QuietTime() const noexcept;
     // Follows the matches of the prefixes over the held key at Position.
     void FollowMatches(int Position);
     // Gives back the held keys in front of every match that can still succeed.
@@ -139,7 +149,7 @@ private:
     void StartTimer();
     void ProcessBuffer();
     // Gives back the keys of Burst not marked in Dropped, and drops the others.
-    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped);
+    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Examined);
     void PostNextReplay();
     void FinishDraining();
     // Picks up where a suspension left off.
@@ -179,6 +189,8 @@ private:
     // first, retrieved before that WM_CHAR, and the next key is posted from there, behind it.
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
+    // The message being retrieved has just become an examined key.
+    bool FReplayedExamined = false;
     // Switched off, the hook still in place until the keys on their way back are through.
     bool FDraining = false;
     // OnKeyboardData calls in progress: the burst they hold is not in FKeys.
