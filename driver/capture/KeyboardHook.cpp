@@ -166,6 +166,7 @@ void TKeyboardHook::SetActive(bool Value) {
         }
         return;
     }
+    FCardTail = false;
     StopTimer();
     if (FKeys->Count() > 0) {
         const std::unique_ptr<TKeys> burst = TakeBurst();
@@ -183,7 +184,9 @@ void TKeyboardHook::SetActive(bool Value) {
 }
 
 void TKeyboardHook::EndBurst() {
-    if (FKeys->Count() > 0 || FTimerID != 0) {
+    if (FCardTail) {
+        EndCardTail();
+    } else if (FKeys->Count() > 0 || FTimerID != 0) {
         StopTimer();
         ProcessBuffer();
     }
@@ -237,8 +240,10 @@ void TKeyboardHook::HandleMessage(TMsg& Message, bool Examined) {
     } else if (Message.message == wm::Timer) {
         if (FTimerID != 0 && Message.wParam == FTimerID) {
             StopTimer();
-            // Suspended, the burst waits: Resume starts its quiet time again.
-            if (!Suspended()) {
+            if (FCardTail) {
+                FCardTail = false;
+            } else if (!Suspended()) {
+                // Suspended, the burst waits: Resume starts its quiet time again.
                 ProcessBuffer();
             }
         }
@@ -250,6 +255,11 @@ void TKeyboardHook::HandleMessage(TMsg& Message, bool Examined) {
         // emptying its queue now, so there is room again.
         PostNextReplay();
     }
+}
+
+void TKeyboardHook::SetCardEnds(std::optional<std::string> Codes) {
+    FCardEnds = std::move(Codes);
+    StartsChanged();
 }
 
 void TKeyboardHook::SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes) {
@@ -276,20 +286,29 @@ const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
     }
     FStartsEpoch = StartsEpoch;
     TCardStarts starts(std::in_place);
+    TCardEnds ends(std::in_place);
     for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
         if (hook != this && !hook->Active()) {
             continue;
         }
         if (!hook->FCardPrefixes) {
             starts.reset();
-            break;
         }
-        for (const std::string& prefix : *hook->FCardPrefixes) {
-            if (std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
+        for (const std::string& prefix : hook->FCardPrefixes.value_or(std::vector<std::string>())) {
+            if (starts && std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
                 starts->push_back(prefix);
             }
         }
+        if (!hook->FCardEnds) {
+            ends.reset();
+        }
+        for (const char code : hook->FCardEnds.value_or(std::string())) {
+            if (ends && ends->find(code) == std::string::npos) {
+                *ends += code;
+            }
+        }
     }
+    FEnds = std::move(ends);
     if (starts != FStarts && FKeys->Count() > 0) {
         // The matches followed so far were of other prefixes.
         FHoldWhole = true;
@@ -330,9 +349,23 @@ std::int32_t TKeyboardHook::QuietTime() const noexcept {
 }
 
 void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
+    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+    if (FCardTail && !Examined) {
+        if (keyUp || (Message.lParam & 0xFFFF) == 0) {
+            // The card's, as in the burst that waits, which would hold it until the next press.
+            Message.message = wm::Null;
+            FPlatform.GetKeyboardState(FNewestState);
+            KeepStateAfterReplay();
+            StopTimer();
+            StartCardTail();
+            return;
+        }
+        EndCardTail();
+    }
     const TCardStarts& starts = CardStarts();
     // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
-    if ((!starts && !Examined) || FKeys->Count() > 0 || FTimerID != 0 || FHandlerDepth > 0) {
+    if ((!starts && !Examined) || FKeys->Count() > 0 || (FTimerID != 0 && !FCardTail) ||
+        FHandlerDepth > 0) {
         CaptureKey(Message);
         KeepStateAfterReplay();
         return;
@@ -342,7 +375,6 @@ void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
         return;
     }
     const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
-    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
     // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A key
     // every capture has read already begins nothing.
     const bool canBegin =
@@ -390,6 +422,7 @@ void TKeyboardHook::CaptureKey(TMsg& Message) {
     const int first = FKeys->Count();
     AddKeys(*FKeys, Message);
     Message.message = wm::Null;
+    const bool added = FKeys->Count() > first;
     const bool follow = FStarts && !FHoldWhole;
     for (int i = first; follow && i < FKeys->Count(); ++i) {
         FollowMatches(i);
@@ -398,9 +431,63 @@ void TKeyboardHook::CaptureKey(TMsg& Message) {
     if (follow && FHandlerDepth == 0) {
         GiveBackEarly();
     }
+    if (added && CardEndsHere()) {
+        bool cardAtEnd = false;
+        try {
+            ProcessBuffer(&cardAtEnd);
+        } catch (...) {
+            if (cardAtEnd) {
+                StartCardTail();  // a refused event still has its keys
+            }
+            throw;
+        }
+        if (cardAtEnd) {
+            StartCardTail();
+        }
+        return;
+    }
     if (FKeys->Count() > 0 || !follow) {
         StartTimer();
     }
+}
+
+bool TKeyboardHook::CardEndsHere() {
+    // Not while a burst is being examined: the keys taken meanwhile would go back before it.
+    if (FHandlerDepth > 0 || FKeys->Count() == 0) {
+        return false;
+    }
+    const TKey& last = *FKeys->Items(FKeys->Count() - 1);
+    if (last.KeyUp || vk::IsModifier(last.Code()) ||
+        (FEnds && FEnds->find(static_cast<char>(last.Code())) == std::string::npos)) {
+        return false;
+    }
+    try {
+        bool complete = false;
+        for (const TKeyboardHook* hook : TakingKeys()) {
+            const TCardState state =
+                hook->OnCardState ? hook->OnCardState(*FKeys) : TCardState::Open;
+            if (state == TCardState::Open) {
+                return false;
+            }
+            complete = complete || state == TCardState::Complete;
+        }
+        return complete;
+    } catch (...) {
+        return false;  // the quiet time ends it
+    }
+}
+
+void TKeyboardHook::StartCardTail() {
+    if (!SwitchedOn() || Suspended() || FKeys->Count() > 0 || FTimerID != 0) {
+        return;
+    }
+    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
+    FCardTail = FTimerID != 0;
+}
+
+void TKeyboardHook::EndCardTail() {
+    FCardTail = false;
+    StopTimer();
 }
 
 void TKeyboardHook::FollowMatches(int Position) {
@@ -517,7 +604,7 @@ void TKeyboardHook::StopTimer() {
     }
 }
 
-void TKeyboardHook::ProcessBuffer() {
+void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
     // The burst leaves the capture before the handler sees it: a handler that retrieves
     // messages (a host showing a dialog from its event handler) starts a new burst instead of
     // changing this one under the handler's feet.
@@ -573,6 +660,9 @@ void TKeyboardHook::ProcessBuffer() {
     KeepStateAfterReplay();
     PostNextReplay();
     FinishDraining();
+    if (LastKeyConsumed != nullptr) {
+        *LastKeyConsumed = count > 0 && dropped.back();
+    }
     if (failure) {
         std::rethrow_exception(failure);
     }
@@ -672,6 +762,7 @@ void TKeyboardHook::PostToFocus(const TKey& Key) {
 }
 
 void TKeyboardHook::ReleaseHeldKeys() {
+    FCardTail = false;
     StopTimer();
     std::deque<TReplay> replay = std::exchange(FReplay, {});
     FReplayPosted = false;

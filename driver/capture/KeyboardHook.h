@@ -33,11 +33,25 @@ class TLogger;
 // at once when nothing of its own is still to be delivered. Events and what reaches the window
 // are the same as when holding everything, only sooner: a key it lets pass would have been
 // given back in front of the card, and the track search never looks at keys before a prefix.
+//
+// Waiting the quiet time after a card's last key would make every card wait it, and a slow
+// reader's generous quiet time makes that long. So a burst also ends at once at a key press
+// after which the keys held contain a card that nothing typed later can change: every capture
+// of the thread that takes keys says so through OnCardState (one at least sees a card ending
+// at that key, none sees anything still open). What follows is a burst of its own, except the
+// key releases that come before the next press within the quiet time: they belong to the card,
+// as in the burst that waits. This goes beyond waiting on purpose and changes only when the
+// card is read and the keys around it go back, never what arrives; without OnCardState (the
+// device test dialog) a capture waits.
 class TKeyboardHook {
 public:
     // Called with the finished burst; true when it holds card data, Consumed then listing the
     // keys to drop (ranges may overlap and reach past the last key). Every other key goes back.
     using TKeyboardDataHandler = std::function<bool(const TKeys& Keys, TKeyRanges& Consumed)>;
+    // Asked, with the keys held so far, after a key press that may end a card (SetCardEnds):
+    // what keys typed later can still change of the cards the owner reads in them. It must not
+    // call out: the keys are still being taken.
+    using TCardStateHandler = std::function<TCardState(const TKeys& Keys)>;
 
     // Suspends a capture for its lifetime (see SetSuspended).
     class TSuspension {
@@ -88,10 +102,16 @@ public:
     // reach the ones after it together, as their own cards need.
     void SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes);
 
+    // The key codes whose press can end a card of this capture (the last code of each suffix),
+    // after which OnCardState is asked; none (the default) when no key can, std::nullopt when
+    // any key can. A key is asked about if it can end a card of any capture of the thread.
+    void SetCardEnds(std::optional<std::string> Codes);
+
     [[nodiscard]] std::int32_t Sensitivity() const noexcept { return FSensitivity; }
     void SetSensitivity(std::int32_t Value) noexcept { FSensitivity = Value; }
 
     TKeyboardDataHandler OnKeyboardData;
+    TCardStateHandler OnCardState;
 
     // The keys of the burst being captured.
     [[nodiscard]] const TKeys& Keys() const noexcept { return *FKeys; }
@@ -138,6 +158,11 @@ private:
     [[nodiscard]] std::int32_t QuietTime() const noexcept;
     // Follows the matches of the prefixes over the held key at Position.
     void FollowMatches(int Position);
+    // Whether the burst ends at the key press just held, as every capture taking keys sees it.
+    [[nodiscard]] bool CardEndsHere();
+    // After a burst that ended at its card's last key: the releases that follow are the card's.
+    void StartCardTail();
+    void EndCardTail();
     // Gives back the held keys in front of every match that can still succeed.
     void GiveBackEarly();
     [[nodiscard]] std::unique_ptr<TKeys> TakeBurst();
@@ -147,7 +172,8 @@ private:
     void ReplayKey(TMsg& Message);
     void StopTimer();
     void StartTimer();
-    void ProcessBuffer();
+    // LastKeyConsumed, when given, tells whether the burst's last key was consumed.
+    void ProcessBuffer(bool* LastKeyConsumed = nullptr);
     // Gives back the keys of Burst not marked in Dropped, and drops the others.
     void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Examined);
     void PostNextReplay();
@@ -173,6 +199,10 @@ private:
 
     TCardStarts FCardPrefixes;
     TCardStarts FStarts;
+    using TCardEnds = std::optional<std::string>;
+    TCardEnds FCardEnds{std::in_place};
+    // The codes that can end a card of any capture of the thread that takes keys.
+    TCardEnds FEnds{std::in_place};
     std::uint64_t FStartsEpoch = 0;
     // Matches of FStarts begun at held keys, in the order they began, one per prefix and length
     // (the earliest: the later one would go on exactly as it does).
@@ -181,6 +211,9 @@ private:
     std::optional<int> FCardStart;
     // The burst is held whole (FStarts changed since it began).
     bool FHoldWhole = false;
+    // A burst ended at its card's last key less than a quiet time ago, and no key press has
+    // come since: the timer runs for the card's releases.
+    bool FCardTail = false;
 
     // Keys given back and not yet replayed, oldest first. At most the first of them has its
     // replay message in the thread's queue: each replay posts the next, so no burst can overrun

@@ -497,6 +497,68 @@ TEST_F(KeyboardCapture, HoldsWhatAnotherCaptureOfTheThreadCouldReadAsACard) {
     EXPECT_EQ(Chars(), "\t51\r");
 }
 
+// Its owner's answer: a card is complete once Enter is pressed.
+TCardState CompleteAtEnter(const TKeys& Keys) {
+    return Keys.Items(Keys.Count() - 1)->Code() == vk::Return ? TCardState::Complete
+                                                              : TCardState::Open;
+}
+
+TEST_F(KeyboardCapture, EndsABurstAtTheKeyThatCompletesACardWithTheReleasesThatFollow) {
+    Hook.SetCardEnds(std::string(1, static_cast<char>(vk::Return)));
+    Hook.OnCardState = CompleteAtEnter;
+    Handler = [](const TKeys& Keys, TKeyRanges& Consumed) {
+        Consumed.push_back({2, Keys.Count() - 1});  // all but the first key's press and release
+        return true;
+    };
+    Thread.Type("x1");
+    Thread.KeyDown(vk::Return);
+    Thread.Pump();
+    EXPECT_EQ(Bursts, std::vector<std::string>{"x1#13;"});
+    EXPECT_EQ(KeyStrokes(), "+88 -88");
+
+    // Within the quiet time the releases before the next press are the card's, as they would be
+    // in the burst that waits; the press is not.
+    Thread.Advance(99);
+    Thread.KeyUp(vk::Return);
+    Thread.Advance(99);
+    Thread.KeyUp('1');
+    Thread.Type("b");
+    Thread.Advance(100);
+    EXPECT_EQ(Bursts, (std::vector<std::string>{"x1#13;", "b"}));
+    EXPECT_EQ(KeyStrokes(), "+88 -88 +66 -66");
+
+    // After the quiet time a release is typing again.
+    Thread.Type("2");
+    Thread.KeyDown(vk::Return);
+    Thread.Advance(100);
+    Thread.KeyUp(vk::Return);
+    Thread.Advance(100);
+    EXPECT_EQ(KeyStrokes(), "+88 -88 +66 -66 +50 -50 -13");
+}
+
+TEST_F(KeyboardCapture, WaitsTheQuietTimeForACardUnlessEveryCaptureSeesItComplete) {
+    Hook.SetCardEnds(std::string(1, static_cast<char>(vk::Return)));
+    Hook.OnCardState = CompleteAtEnter;
+    TKeyboardHook second(Thread);  // gives no answer, as the device test dialog's
+    second.SetActive(true);
+    Thread.Tap(vk::Return);
+    Thread.Advance(99);
+    EXPECT_TRUE(Bursts.empty());
+    Thread.Advance(1);
+    EXPECT_EQ(Bursts.size(), 1u);
+
+    second.OnCardState = [](const TKeys&) { return TCardState::Open; };
+    Thread.Tap(vk::Return);
+    Thread.Advance(99);
+    EXPECT_EQ(Bursts.size(), 1u);
+
+    second.OnCardState = [](const TKeys&) { return TCardState::Settled; };
+    Thread.Advance(100);
+    Thread.Tap(vk::Return);
+    Thread.Pump();
+    EXPECT_EQ(Bursts.size(), 3u);
+}
+
 TEST_F(KeyboardCapture, HandsHeldKeysToTheWindowWhenDestroyed) {
     {
         TKeyboardHook local(Thread);
