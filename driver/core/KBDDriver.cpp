@@ -47,6 +47,14 @@ std::string FormatError(std::int32_t Code, const std::string& Text) {
     return "(" + std::to_string(Code) + ") " + Text;
 }
 
+TKeys::TTemplates TemplatesOf(const T1CDevice& Device) {
+    TKeys::TTemplates templates;
+    for (std::size_t t = 0; t < templates.size(); ++t) {
+        templates[t] = {Device.Prefixes[t], Device.Suffixes[t]};
+    }
+    return templates;
+}
+
 }  // namespace
 
 std::string DecodeKeyCodes(const std::string& Text, const std::string& ParamName) {
@@ -121,27 +129,32 @@ TKeyboardHook& TKBDDriver::KeyboardHook() {
         FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
             return ReceiveKeyboardData(Keys, Consumed);
         };
+        FKeyboardHook->OnCardState = [this](const TKeys& Keys) { return CardState(Keys); };
     }
     return *FKeyboardHook;
 }
 
 void TKBDDriver::UpdateCardPrefixes() {
-    std::vector<std::string> prefixes;
+    std::optional<std::vector<std::string>> prefixes(std::in_place);
+    std::string ends;
     for (int i = 0; i < Devices().Count(); ++i) {
         const T1CDevice& device = *Devices().Items(i);
         for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
             if (device.Prefixes[t].empty() && !device.Suffixes[t].empty()) {
                 // A track framed by its suffix alone runs from wherever the search stands: any
                 // key may be part of it.
-                KeyboardHook().SetCardPrefixes(std::nullopt);
-                return;
+                prefixes.reset();
             }
-            if (!device.Prefixes[t].empty()) {
-                prefixes.push_back(device.Prefixes[t]);
+            if (prefixes && !device.Prefixes[t].empty()) {
+                prefixes->push_back(device.Prefixes[t]);
+            }
+            if (!device.Suffixes[t].empty()) {
+                ends += device.Suffixes[t].back();
             }
         }
     }
     KeyboardHook().SetCardPrefixes(std::move(prefixes));
+    KeyboardHook().SetCardEnds(std::move(ends));
 }
 
 bool TKBDDriver::ClearError() noexcept {
@@ -297,15 +310,28 @@ void TKBDDriver::FireEvent(const T1CEvent& Event) {
     OnEvent(source, message, data);
 }
 
+TCardState TKBDDriver::CardState(const TKeys& Keys) const {
+    TCardState state = TCardState::Settled;
+    for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
+        switch (Keys.CardState(TemplatesOf(*FDevices->Items(i)))) {
+            case TCardState::Open:
+                return TCardState::Open;
+            case TCardState::Complete:
+                state = TCardState::Complete;
+                break;
+            case TCardState::Settled:
+                break;
+        }
+    }
+    return state;
+}
+
 std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
     // The cards of each device, in the order of the devices' opening.
     std::vector<std::vector<TCardRead>> cards;
     for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
         const T1CDevice& device = *FDevices->Items(i);
-        TKeys::TTemplates templates;
-        for (std::size_t t = 0; t < templates.size(); ++t) {
-            templates[t] = {device.Prefixes[t], device.Suffixes[t]};
-        }
+        const TKeys::TTemplates templates = TemplatesOf(device);
         std::vector<TCardRead>& read = cards.emplace_back();
         int position = 0;
         while (position < Keys.Count()) {

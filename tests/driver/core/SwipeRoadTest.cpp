@@ -54,13 +54,29 @@ TEST_F(SwipeRoad, ReplaysTheKeysOfOneBurstAroundTheCardInOrder) {
     EXPECT_EQ(Chars(), "xY");
 }
 
-TEST_F(SwipeRoad, WaitsForTheConfiguredQuietTime) {
-    OpenBenchDevice(400);
+TEST_F(SwipeRoad, ReadsACompleteCardAtOnceAndOneLackingAConfiguredTrackAfterTheQuietTime) {
+    const std::string bench = OpenBenchDevice(400);
     SwipeBenchCard();
+    Thread.Pump();
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{bench, CardRead, BenchData}));
+    EXPECT_TRUE(Driver.EventProcessed(Wide(bench), true));
+    EXPECT_TRUE(Driver.Close(Wide(bench)));
+
+    // Its track 3 is framed by F1 and F2: a later track 3 could still be this card's.
+    const std::string lacking = Open(Settings(400, "#9", "#13", "#33", "#34", "#112", "#113"));
+    Thread.Tap(9);
+    Thread.Type("1");
+    Thread.Tap(13);
+    Thread.Tap(33);
+    Thread.Type("2");
+    Thread.Tap(34);
     Thread.Advance(399);
-    EXPECT_TRUE(Received.empty());
-    Thread.Advance(1);
     EXPECT_EQ(Received.size(), 1u);
+    Thread.Advance(1);
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[1], (THostEvent{lacking, CardRead, "@11@22@3"}));
+    EXPECT_EQ(Chars(), "");
 }
 
 TEST_F(SwipeRoad, GivesTwoDevicesOneEventEachInTheOrderOfOpening) {
@@ -70,7 +86,7 @@ TEST_F(SwipeRoad, GivesTwoDevicesOneEventEachInTheOrderOfOpening) {
         Driver.EventProcessed(Wide(Event.Source), true);
     };
     SwipeBenchCard();
-    Thread.Advance(150);
+    Thread.Pump();  // the second's card ended earlier and nothing after it can begin another
     ASSERT_EQ(Received.size(), 2u);
     EXPECT_EQ(Received[0], (THostEvent{first, CardRead, BenchData}));
     EXPECT_EQ(Received[1], (THostEvent{second, CardRead, "@1Track2@2@3"}));
@@ -140,7 +156,8 @@ TEST_F(SwipeRoad, LetsTypingPassUnlessADeviceFramesATrackByItsSuffixAlone) {
 
 TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBack) {
     TLogCapture log;
-    const std::string id = Open(Settings(100, "#9", "#13", "", "", "", ""));
+    // Its track 2 waits: the burst is the card and the letter after it.
+    const std::string id = Open(Settings(100, "#9", "#13", "#33", "#34", "", ""));
     LogFile().SetFileName(log.FileName());  // Open pointed it next to the module
     Thread.Tap(9);
     Thread.Type("1");
