@@ -26,13 +26,13 @@ void StartsChanged() noexcept {
     ++StartsEpoch;
 }
 
-// The message record that a capture made an examined key of, for the captures served the same
+// The message record that a capture made a decided key of, for the captures served the same
 // message after it.
-struct TExaminedKey {
+struct TDecidedKey {
     std::intptr_t Message = 0;
     std::uint64_t Number = 0;
 };
-thread_local TExaminedKey ExaminedKey;
+thread_local TDecidedKey DecidedKey;
 
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
@@ -215,27 +215,27 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
     }
     TMsg record;
     std::memcpy(&record, reinterpret_cast<const void*>(Message), sizeof record);
-    const bool examined = ExaminedKey.Message == Message &&
-                          ExaminedKey.Number == TMessageHook::MessageNumber() &&
-                          IsKeyMessage(record.message);
-    FReplayedExamined = false;
+    const bool decided = DecidedKey.Message == Message &&
+                         DecidedKey.Number == TMessageHook::MessageNumber() &&
+                         IsKeyMessage(record.message);
+    FReplayedDecided = false;
     try {
-        HandleMessage(record, examined);
+        HandleMessage(record, decided);
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
     } catch (...) {
         Logger().Error("HookProc: ");
     }
     std::memcpy(reinterpret_cast<void*>(Message), &record, sizeof record);
-    if (FReplayedExamined) {
-        ExaminedKey = TExaminedKey{Message, TMessageHook::MessageNumber()};
+    if (FReplayedDecided) {
+        DecidedKey = TDecidedKey{Message, TMessageHook::MessageNumber()};
     }
 }
 
-void TKeyboardHook::HandleMessage(TMsg& Message, bool Examined) {
+void TKeyboardHook::HandleMessage(TMsg& Message, bool Decided) {
     if (IsKeyMessage(Message.message)) {
         if (!FDraining && !Suspended()) {
-            TakeKey(Message, Examined);
+            TakeKey(Message, Decided);
         }
     } else if (Message.message == wm::Timer) {
         if (FTimerID != 0 && Message.wParam == FTimerID) {
@@ -348,9 +348,9 @@ std::int32_t TKeyboardHook::QuietTime() const noexcept {
     return std::max(quiet, 0);
 }
 
-void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
+void TKeyboardHook::TakeKey(TMsg& Message, bool Decided) {
     const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
-    if (FCardTail && !Examined) {
+    if (FCardTail && !Decided) {
         if (keyUp || (Message.lParam & 0xFFFF) == 0) {
             // The card's, as in the burst that waits, which would hold it until the next press.
             Message.message = wm::Null;
@@ -364,7 +364,7 @@ void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
     }
     const TCardStarts& starts = CardStarts();
     // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
-    if ((!starts && !Examined) || FKeys->Count() > 0 || (FTimerID != 0 && !FCardTail) ||
+    if ((!starts && !Decided) || FKeys->Count() > 0 || (FTimerID != 0 && !FCardTail) ||
         FHandlerDepth > 0) {
         CaptureKey(Message);
         KeepStateAfterReplay();
@@ -375,10 +375,10 @@ void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
         return;
     }
     const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
-    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A key
-    // every capture has read already begins nothing.
+    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A
+    // decided key begins nothing.
     const bool canBegin =
-        !Examined && !keyUp &&
+        !Decided && !keyUp &&
         std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
             return vk::IsModifier(code) || static_cast<std::uint8_t>(prefix[0]) == code;
         });
@@ -389,7 +389,7 @@ void TKeyboardHook::TakeKey(TMsg& Message, bool Examined) {
         // Behind the keys still on their way back, not in front of them.
         TKeys keys;
         AddKeys(keys, Message);
-        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false), false);
+        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false), true);
         Message.message = wm::Null;
         PostNextReplay();
     }
@@ -554,7 +554,7 @@ void TKeyboardHook::GiveBackEarly() {
     for (int i = 0; i < keep; ++i) {
         std::unique_ptr<TKey> key(FKeys->Items(0));
         key->SetOwner(nullptr);
-        FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++});
+        FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, true});
     }
     for (TPrefixMatch& match : FMatches) {
         match.Start -= keep;
@@ -668,7 +668,7 @@ void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
     }
 }
 
-void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Examined) {
+void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Decided) {
     // One log line per stretch of keys between the cards: a burst with one card logs what came
     // before it and what came after it, either possibly empty.
     const int count = Burst.Count();
@@ -692,7 +692,7 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, boo
         std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
         if (!Dropped[static_cast<std::size_t>(i)]) {
-            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, Examined});
+            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, Decided});
         }
     }
 }
@@ -724,7 +724,7 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
         return;
     }
     const TReplayKind kind = FReplay.front().Kind;
-    FReplayedExamined = FReplay.front().Examined;
+    FReplayedDecided = FReplay.front().Decided;
     const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
     FReplay.pop_front();
     FReplayPosted = false;

@@ -25,7 +25,8 @@ class TLogger;
 // key message goes to the latest switched on first; the one that holds a burst holds it for
 // all: when it ends (after the longest quiet time of those taking keys), every capture of the
 // thread that takes keys reads its own cards in it, the oldest first, and the keys none of them
-// consumed go back once, passing the others untouched.
+// consumed go back once, passing the others untouched (so do the keys it gives back because no
+// card of any of them can begin there).
 //
 // Holding every key, as a card needs, would make all typing wait the quiet time while a reader
 // is open. So the capture holds keys only from the first one that could begin a card (as
@@ -124,13 +125,14 @@ private:
     // nothing, only the turn of the next one, so that it comes after the character the host
     // makes of the key press given back before it.
     enum class TReplayKind { Key, State, AfterChar };
-    // One item on its way back to the thread, and the number its replay message carries. An
-    // examined key was in a burst every capture of the thread has read.
+    // One item on its way back to the thread, and the number its replay message carries. A
+    // decided key is none of the cards of the thread's captures: it was in a burst all of them
+    // read, or no card of theirs can begin there.
     struct TReplay {
         TReplayKind Kind = TReplayKind::Key;
         std::unique_ptr<TKey> Key;
         std::uint32_t Serial = 0;
-        bool Examined = false;
+        bool Decided = false;
     };
 
     // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
@@ -142,9 +144,9 @@ private:
     using TCardStarts = std::optional<std::vector<std::string>>;
 
     [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
-    // Examined: a key another capture of the thread gave back from a burst all of them read.
-    void HandleMessage(TMsg& Message, bool Examined);
-    void TakeKey(TMsg& Message, bool Examined);
+    // Decided: a key another capture of the thread gave back as none of their cards.
+    void HandleMessage(TMsg& Message, bool Decided);
+    void TakeKey(TMsg& Message, bool Decided);
     // Adds the keys of Message to Into with the keyboard state of now.
     void AddKeys(TKeys& Into, const TMsg& Message);
     void CaptureKey(TMsg& Message);
@@ -175,7 +177,7 @@ private:
     // LastKeyConsumed, when given, tells whether the burst's last key was consumed.
     void ProcessBuffer(bool* LastKeyConsumed = nullptr);
     // Gives back the keys of Burst not marked in Dropped, and drops the others.
-    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Examined);
+    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Decided);
     void PostNextReplay();
     void FinishDraining();
     // Picks up where a suspension left off.
@@ -222,8 +224,8 @@ private:
     // first, retrieved before that WM_CHAR, and the next key is posted from there, behind it.
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
-    // The message being retrieved has just become an examined key.
-    bool FReplayedExamined = false;
+    // The message being retrieved has just become a decided key.
+    bool FReplayedDecided = false;
     // Switched off, the hook still in place until the keys on their way back are through.
     bool FDraining = false;
     // OnKeyboardData calls in progress: the burst they hold is not in FKeys.
