@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <utility>
 
 #include "driver/capture/KeysLogText.h"
@@ -25,6 +26,14 @@ thread_local std::uint64_t StartsEpoch = 1;
 void StartsChanged() noexcept {
     ++StartsEpoch;
 }
+
+// The message record that a capture made a decided key of, for the captures served the same
+// message after it.
+struct TDecidedKey {
+    std::intptr_t Message = 0;
+    std::uint64_t Number = 0;
+};
+thread_local TDecidedKey DecidedKey;
 
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
@@ -158,10 +167,11 @@ void TKeyboardHook::SetActive(bool Value) {
         }
         return;
     }
+    FCardTail = false;
     StopTimer();
     if (FKeys->Count() > 0) {
         const std::unique_ptr<TKeys> burst = TakeBurst();
-        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false));
+        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false), false);
     }
     if (FReplay.empty() && FHandlerDepth == 0) {
         FHook.SetActive(false);
@@ -175,7 +185,9 @@ void TKeyboardHook::SetActive(bool Value) {
 }
 
 void TKeyboardHook::EndBurst() {
-    if (FKeys->Count() > 0 || FTimerID != 0) {
+    if (FCardTail) {
+        EndCardTail();
+    } else if (FKeys->Count() > 0 || FTimerID != 0) {
         StopTimer();
         ProcessBuffer();
     }
@@ -204,26 +216,35 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
     }
     TMsg record;
     std::memcpy(&record, reinterpret_cast<const void*>(Message), sizeof record);
+    const bool decided = DecidedKey.Message == Message &&
+                         DecidedKey.Number == TMessageHook::MessageNumber() &&
+                         IsKeyMessage(record.message);
+    FReplayedDecided = false;
     try {
-        HandleMessage(record);
+        HandleMessage(record, decided);
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
     } catch (...) {
         Logger().Error("HookProc: ");
     }
     std::memcpy(reinterpret_cast<void*>(Message), &record, sizeof record);
+    if (FReplayedDecided) {
+        DecidedKey = TDecidedKey{Message, TMessageHook::MessageNumber()};
+    }
 }
 
-void TKeyboardHook::HandleMessage(TMsg& Message) {
+void TKeyboardHook::HandleMessage(TMsg& Message, bool Decided) {
     if (IsKeyMessage(Message.message)) {
         if (!FDraining && !Suspended()) {
-            TakeKey(Message);
+            TakeKey(Message, Decided);
         }
     } else if (Message.message == wm::Timer) {
         if (FTimerID != 0 && Message.wParam == FTimerID) {
             StopTimer();
-            // Suspended, the burst waits: Resume starts its quiet time again.
-            if (!Suspended()) {
+            if (FCardTail) {
+                FCardTail = false;
+            } else if (!Suspended()) {
+                // Suspended, the burst waits: Resume starts its quiet time again.
                 ProcessBuffer();
             }
         }
@@ -235,6 +256,11 @@ void TKeyboardHook::HandleMessage(TMsg& Message) {
         // emptying its queue now, so there is room again.
         PostNextReplay();
     }
+}
+
+void TKeyboardHook::SetCardEnds(std::optional<std::string> Codes) {
+    FCardEnds = std::move(Codes);
+    StartsChanged();
 }
 
 void TKeyboardHook::SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes) {
@@ -261,20 +287,29 @@ const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
     }
     FStartsEpoch = StartsEpoch;
     TCardStarts starts(std::in_place);
+    TCardEnds ends(std::in_place);
     for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
         if (hook != this && !hook->Active()) {
             continue;
         }
         if (!hook->FCardPrefixes) {
             starts.reset();
-            break;
         }
-        for (const std::string& prefix : *hook->FCardPrefixes) {
-            if (std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
+        for (const std::string& prefix : hook->FCardPrefixes.value_or(std::vector<std::string>())) {
+            if (starts && std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
                 starts->push_back(prefix);
             }
         }
+        if (!hook->FCardEnds) {
+            ends.reset();
+        }
+        for (const char code : hook->FCardEnds.value_or(std::string())) {
+            if (ends && ends->find(code) == std::string::npos) {
+                *ends += code;
+            }
+        }
     }
+    FEnds = std::move(ends);
     if (starts != FStarts && FKeys->Count() > 0) {
         // The matches followed so far were of other prefixes.
         FHoldWhole = true;
@@ -284,10 +319,54 @@ const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
     return FStarts;
 }
 
-void TKeyboardHook::TakeKey(TMsg& Message) {
+std::vector<TKeyboardHook*> TKeyboardHook::TakingKeys() {
+    std::vector<TKeyboardHook*> hooks;
+    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook == this || hook->Active()) {
+            hooks.push_back(hook);
+        }
+    }
+    std::reverse(hooks.begin(), hooks.end());
+    return hooks;
+}
+
+bool TKeyboardHook::OnThread(const TKeyboardHook* Hook) noexcept {
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook == Hook) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int32_t TKeyboardHook::QuietTime() const noexcept {
+    std::int32_t quiet = FSensitivity;
+    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
+        if (hook != this && hook->Active()) {
+            quiet = std::max(quiet, hook->FSensitivity);
+        }
+    }
+    return std::max(quiet, 0);
+}
+
+void TKeyboardHook::TakeKey(TMsg& Message, bool Decided) {
+    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+    if (FCardTail && !Decided) {
+        if (keyUp || (Message.lParam & 0xFFFF) == 0) {
+            // The card's, as in the burst that waits, which would hold it until the next press.
+            Message.message = wm::Null;
+            FPlatform.GetKeyboardState(FNewestState);
+            KeepStateAfterReplay();
+            StopTimer();
+            StartCardTail();
+            return;
+        }
+        EndCardTail();
+    }
     const TCardStarts& starts = CardStarts();
     // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
-    if (!starts || FKeys->Count() > 0 || FTimerID != 0 || FHandlerDepth > 0) {
+    if ((!starts && !Decided) || FKeys->Count() > 0 || (FTimerID != 0 && !FCardTail) ||
+        FHandlerDepth > 0) {
         CaptureKey(Message);
         KeepStateAfterReplay();
         return;
@@ -297,10 +376,11 @@ void TKeyboardHook::TakeKey(TMsg& Message) {
         return;
     }
     const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
-    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
-    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt.
+    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A
+    // decided key begins nothing.
     const bool canBegin =
-        !keyUp && std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
+        !Decided && !keyUp &&
+        std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
             return vk::IsModifier(code) || static_cast<std::uint8_t>(prefix[0]) == code;
         });
     if (canBegin) {
@@ -310,7 +390,7 @@ void TKeyboardHook::TakeKey(TMsg& Message) {
         // Behind the keys still on their way back, not in front of them.
         TKeys keys;
         AddKeys(keys, Message);
-        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false));
+        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false), true);
         Message.message = wm::Null;
         PostNextReplay();
     }
@@ -343,6 +423,7 @@ void TKeyboardHook::CaptureKey(TMsg& Message) {
     const int first = FKeys->Count();
     AddKeys(*FKeys, Message);
     Message.message = wm::Null;
+    const bool added = FKeys->Count() > first;
     const bool follow = FStarts && !FHoldWhole;
     for (int i = first; follow && i < FKeys->Count(); ++i) {
         FollowMatches(i);
@@ -351,9 +432,63 @@ void TKeyboardHook::CaptureKey(TMsg& Message) {
     if (follow && FHandlerDepth == 0) {
         GiveBackEarly();
     }
+    if (added && CardEndsHere()) {
+        bool cardAtEnd = false;
+        try {
+            ProcessBuffer(&cardAtEnd);
+        } catch (...) {
+            if (cardAtEnd) {
+                StartCardTail();  // a refused event still has its keys
+            }
+            throw;
+        }
+        if (cardAtEnd) {
+            StartCardTail();
+        }
+        return;
+    }
     if (FKeys->Count() > 0 || !follow) {
         StartTimer();
     }
+}
+
+bool TKeyboardHook::CardEndsHere() {
+    // Not while a burst is being examined: the keys taken meanwhile would go back before it.
+    if (FHandlerDepth > 0 || FKeys->Count() == 0) {
+        return false;
+    }
+    const TKey& last = *FKeys->Items(FKeys->Count() - 1);
+    if (last.KeyUp || vk::IsModifier(last.Code()) ||
+        (FEnds && FEnds->find(static_cast<char>(last.Code())) == std::string::npos)) {
+        return false;
+    }
+    try {
+        bool complete = false;
+        for (const TKeyboardHook* hook : TakingKeys()) {
+            const TCardState state =
+                hook->OnCardState ? hook->OnCardState(*FKeys) : TCardState::Open;
+            if (state == TCardState::Open) {
+                return false;
+            }
+            complete = complete || state == TCardState::Complete;
+        }
+        return complete;
+    } catch (...) {
+        return false;  // the quiet time ends it
+    }
+}
+
+void TKeyboardHook::StartCardTail() {
+    if (!SwitchedOn() || Suspended() || FKeys->Count() > 0 || FTimerID != 0) {
+        return;
+    }
+    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
+    FCardTail = FTimerID != 0;
+}
+
+void TKeyboardHook::EndCardTail() {
+    FCardTail = false;
+    StopTimer();
 }
 
 void TKeyboardHook::FollowMatches(int Position) {
@@ -420,7 +555,7 @@ void TKeyboardHook::GiveBackEarly() {
     for (int i = 0; i < keep; ++i) {
         std::unique_ptr<TKey> key(FKeys->Items(0));
         key->SetOwner(nullptr);
-        FReplay.push_back(TReplay{std::move(key), NextSerial++});
+        FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, true});
     }
     for (TPrefixMatch& match : FMatches) {
         match.Start -= keep;
@@ -445,15 +580,18 @@ void TKeyboardHook::KeepStateAfterReplay() {
     // Each replay sets the keyboard state of its key, older than that of keys taken after it:
     // with nothing to set it back, later typing would be read with a stale state (a Shift given
     // back pressed, whose release was part of a card or is still held, stays pressed).
-    if (FReplay.empty() || FReplay.back().StateOnly ||
-        FReplay.back().Key->KeyboardState == FNewestState) {
+    const auto last = std::find_if(FReplay.rbegin(), FReplay.rend(), [](const TReplay& item) {
+        return item.Kind != TReplayKind::AfterChar;
+    });
+    if (last == FReplay.rend() || last->Kind == TReplayKind::State ||
+        last->Key->KeyboardState == FNewestState) {
         return;
     }
-    FReplay.push_back(TReplay{nullptr, NextSerial++, true});
+    FReplay.push_back(TReplay{TReplayKind::State, nullptr, NextSerial++});
 }
 
 void TKeyboardHook::StartTimer() {
-    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(std::max(FSensitivity, 0)));
+    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
     if (FTimerID == 0) {
         // Without a timer the burst would never end and its keys would be held forever.
         ProcessBuffer();
@@ -467,28 +605,46 @@ void TKeyboardHook::StopTimer() {
     }
 }
 
-void TKeyboardHook::ProcessBuffer() {
+void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
     // The burst leaves the capture before the handler sees it: a handler that retrieves
     // messages (a host showing a dialog from its event handler) starts a new burst instead of
     // changing this one under the handler's feet.
     const std::unique_ptr<TKeys> burst = TakeBurst();
     const int count = burst->Count();
-    TKeyRanges consumed;
-    bool cardData = false;
-    std::exception_ptr failure;
-    ++FHandlerDepth;
-    try {
-        cardData = OnKeyboardData && OnKeyboardData(*burst, consumed);
-        --FHandlerDepth;
-    } catch (...) {
-        --FHandlerDepth;
-        // A handler that fails after it recognised card data (the host refused the event) has
-        // already reported what it consumed; the rest still goes back.
-        failure = std::current_exception();
-        cardData = true;
-    }
     std::vector<bool> dropped(static_cast<std::size_t>(count), false);
-    if (cardData) {
+    std::exception_ptr failure;
+    // The keys came to this capture first: the others of the thread would never see a card it
+    // consumed, so each reads its own cards here. A handler may let go of captures (they are
+    // looked up again before their turn) or fail; the others still read theirs.
+    std::vector<TKeyboardHook*> others;
+    try {
+        others = TakingKeys();
+    } catch (...) {
+        // Out of memory for the list: this capture reads the burst alone.
+    }
+    TKeyboardHook* const alone[] = {this};
+    const std::span<TKeyboardHook* const> readers =
+        others.empty() ? std::span<TKeyboardHook* const>(alone) : others;
+    ++FHandlerDepth;
+    for (TKeyboardHook* reader : readers) {
+        if (!OnThread(reader) || (reader != this && !reader->Active()) || !reader->OnKeyboardData) {
+            continue;
+        }
+        TKeyRanges consumed;
+        bool cardData = false;
+        try {
+            cardData = reader->OnKeyboardData(*burst, consumed);
+        } catch (...) {
+            // A handler that fails after it recognised card data (the host refused the event)
+            // has already reported what it consumed; the rest still goes back.
+            if (!failure) {
+                failure = std::current_exception();
+            }
+            cardData = true;
+        }
+        if (!cardData) {
+            continue;
+        }
         for (const TKeyRange& range : consumed) {
             const int last = std::min(range.Last, count - 1);
             for (int i = std::max(range.First, 0); i <= last; ++i) {
@@ -496,7 +652,8 @@ void TKeyboardHook::ProcessBuffer() {
             }
         }
     }
-    GiveBack(*burst, dropped);
+    --FHandlerDepth;
+    GiveBack(*burst, dropped, true);
     // Keys typed while the handler ran: those in front of any prefix need not wait longer.
     if (FKeys->Count() > 0 && FStarts && !FHoldWhole) {
         GiveBackEarly();
@@ -504,12 +661,15 @@ void TKeyboardHook::ProcessBuffer() {
     KeepStateAfterReplay();
     PostNextReplay();
     FinishDraining();
+    if (LastKeyConsumed != nullptr) {
+        *LastKeyConsumed = count > 0 && dropped.back();
+    }
     if (failure) {
         std::rethrow_exception(failure);
     }
 }
 
-void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
+void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Decided) {
     // One log line per stretch of keys between the cards: a burst with one card logs what came
     // before it and what came after it, either possibly empty.
     const int count = Burst.Count();
@@ -533,7 +693,7 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped) {
         std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
         if (!Dropped[static_cast<std::size_t>(i)]) {
-            FReplay.push_back(TReplay{std::move(key), NextSerial++});
+            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, Decided});
         }
     }
 }
@@ -564,12 +724,16 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
         FReplayPosted = false;
         return;
     }
+    const TReplayKind kind = FReplay.front().Kind;
+    FReplayedDecided = FReplay.front().Decided;
     const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
     FReplay.pop_front();
     FReplayPosted = false;
 
-    if (!key) {
-        FPlatform.SetKeyboardState(FNewestState);
+    if (kind != TReplayKind::Key) {
+        if (kind == TReplayKind::State) {
+            FPlatform.SetKeyboardState(FNewestState);
+        }
         Message.message = wm::Null;
         PostNextReplay();
         FinishDraining();
@@ -580,6 +744,9 @@ void TKeyboardHook::ReplayKey(TMsg& Message) {
     Message.wParam = key->Msg.wParam;
     Message.lParam = key->Msg.lParam;
     FPlatform.SetKeyboardState(key->KeyboardState);
+    if (!key->KeyUp && !FReplay.empty()) {
+        FReplay.push_front(TReplay{TReplayKind::AfterChar, nullptr, NextSerial++});
+    }
     PostNextReplay();
     FinishDraining();
 }
@@ -596,6 +763,7 @@ void TKeyboardHook::PostToFocus(const TKey& Key) {
 }
 
 void TKeyboardHook::ReleaseHeldKeys() {
+    FCardTail = false;
     StopTimer();
     std::deque<TReplay> replay = std::exchange(FReplay, {});
     FReplayPosted = false;

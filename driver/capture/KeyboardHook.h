@@ -21,9 +21,12 @@ class TLogger;
 // when no key has come for Sensitivity milliseconds, and gives back to the focused window every
 // key the handler did not consume, with the keyboard state of the moment it was taken.
 //
-// Several captures may be on in one thread (two driver objects, the device test dialog): each
-// sees every key message, the latest switched on first, and the keys one gives back pass the
-// ones switched on before it.
+// Several captures may be on in one thread (two driver objects, the device test dialog). Each
+// key message goes to the latest switched on first; the one that holds a burst holds it for
+// all: when it ends (after the longest quiet time of those taking keys), every capture of the
+// thread that takes keys reads its own cards in it, the oldest first, and the keys none of them
+// consumed go back once, passing the others untouched (so do the keys it gives back because no
+// card of any of them can begin there).
 //
 // Holding every key, as a card needs, would make all typing wait the quiet time while a reader
 // is open. So the capture holds keys only from the first one that could begin a card (as
@@ -31,11 +34,25 @@ class TLogger;
 // at once when nothing of its own is still to be delivered. Events and what reaches the window
 // are the same as when holding everything, only sooner: a key it lets pass would have been
 // given back in front of the card, and the track search never looks at keys before a prefix.
+//
+// Waiting the quiet time after a card's last key would make every card wait it, and a slow
+// reader's generous quiet time makes that long. So a burst also ends at once at a key press
+// after which the keys held contain a card that nothing typed later can change: every capture
+// of the thread that takes keys says so through OnCardState (one at least sees a card ending
+// at that key, none sees anything still open). What follows is a burst of its own, except the
+// key releases that come before the next press within the quiet time: they belong to the card,
+// as in the burst that waits. This goes beyond waiting on purpose and changes only when the
+// card is read and the keys around it go back, never what arrives; without OnCardState (the
+// device test dialog) a capture waits.
 class TKeyboardHook {
 public:
     // Called with the finished burst; true when it holds card data, Consumed then listing the
     // keys to drop (ranges may overlap and reach past the last key). Every other key goes back.
     using TKeyboardDataHandler = std::function<bool(const TKeys& Keys, TKeyRanges& Consumed)>;
+    // Asked, with the keys held so far, after a key press that may end a card (SetCardEnds):
+    // what keys typed later can still change of the cards the owner reads in them. It must not
+    // call out: the keys are still being taken.
+    using TCardStateHandler = std::function<TCardState(const TKeys& Keys)>;
 
     // Suspends a capture for its lifetime (see SetSuspended).
     class TSuspension {
@@ -86,10 +103,16 @@ public:
     // reach the ones after it together, as their own cards need.
     void SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes);
 
+    // The key codes whose press can end a card of this capture (the last code of each suffix),
+    // after which OnCardState is asked; none (the default) when no key can, std::nullopt when
+    // any key can. A key is asked about if it can end a card of any capture of the thread.
+    void SetCardEnds(std::optional<std::string> Codes);
+
     [[nodiscard]] std::int32_t Sensitivity() const noexcept { return FSensitivity; }
     void SetSensitivity(std::int32_t Value) noexcept { FSensitivity = Value; }
 
     TKeyboardDataHandler OnKeyboardData;
+    TCardStateHandler OnCardState;
 
     // The keys of the burst being captured.
     [[nodiscard]] const TKeys& Keys() const noexcept { return *FKeys; }
@@ -98,12 +121,18 @@ public:
     void HookProc(int Code, std::uintptr_t WParam, std::intptr_t Message);
 
 private:
-    // A key on its way back to the thread, and the number its replay message carries. Without
-    // a key (StateOnly) it puts back the keyboard state of the newest key taken.
+    // What a replay message brings back: a key; the keyboard state of the newest key taken; or
+    // nothing, only the turn of the next one, so that it comes after the character the host
+    // makes of the key press given back before it.
+    enum class TReplayKind { Key, State, AfterChar };
+    // One item on its way back to the thread, and the number its replay message carries. A
+    // decided key is none of the cards of the thread's captures: it was in a burst all of them
+    // read, or no card of theirs can begin there.
     struct TReplay {
+        TReplayKind Kind = TReplayKind::Key;
         std::unique_ptr<TKey> Key;
         std::uint32_t Serial = 0;
-        bool StateOnly = false;
+        bool Decided = false;
     };
 
     // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
@@ -115,16 +144,27 @@ private:
     using TCardStarts = std::optional<std::vector<std::string>>;
 
     [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
-    void HandleMessage(TMsg& Message);
-    void TakeKey(TMsg& Message);
+    // Decided: a key another capture of the thread gave back as none of their cards.
+    void HandleMessage(TMsg& Message, bool Decided);
+    void TakeKey(TMsg& Message, bool Decided);
     // Adds the keys of Message to Into with the keyboard state of now.
     void AddKeys(TKeys& Into, const TMsg& Message);
     void CaptureKey(TMsg& Message);
     // The prefixes of every capture of the thread that takes keys; none when any key can begin
     // a card.
     const TCardStarts& CardStarts();
+    // The captures of the thread that take keys, this one among them, the oldest first.
+    [[nodiscard]] std::vector<TKeyboardHook*> TakingKeys();
+    [[nodiscard]] static bool OnThread(const TKeyboardHook* Hook) noexcept;
+    // The longest quiet time of the captures that take keys.
+    [[nodiscard]] std::int32_t QuietTime() const noexcept;
     // Follows the matches of the prefixes over the held key at Position.
     void FollowMatches(int Position);
+    // Whether the burst ends at the key press just held, as every capture taking keys sees it.
+    [[nodiscard]] bool CardEndsHere();
+    // After a burst that ended at its card's last key: the releases that follow are the card's.
+    void StartCardTail();
+    void EndCardTail();
     // Gives back the held keys in front of every match that can still succeed.
     void GiveBackEarly();
     [[nodiscard]] std::unique_ptr<TKeys> TakeBurst();
@@ -134,9 +174,10 @@ private:
     void ReplayKey(TMsg& Message);
     void StopTimer();
     void StartTimer();
-    void ProcessBuffer();
+    // LastKeyConsumed, when given, tells whether the burst's last key was consumed.
+    void ProcessBuffer(bool* LastKeyConsumed = nullptr);
     // Gives back the keys of Burst not marked in Dropped, and drops the others.
-    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped);
+    void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Decided);
     void PostNextReplay();
     void FinishDraining();
     // Picks up where a suspension left off.
@@ -160,6 +201,10 @@ private:
 
     TCardStarts FCardPrefixes;
     TCardStarts FStarts;
+    using TCardEnds = std::optional<std::string>;
+    TCardEnds FCardEnds{std::in_place};
+    // The codes that can end a card of any capture of the thread that takes keys.
+    TCardEnds FEnds{std::in_place};
     std::uint64_t FStartsEpoch = 0;
     // Matches of FStarts begun at held keys, in the order they began, one per prefix and length
     // (the earliest: the later one would go on exactly as it does).
@@ -168,12 +213,19 @@ private:
     std::optional<int> FCardStart;
     // The burst is held whole (FStarts changed since it began).
     bool FHoldWhole = false;
+    // A burst ended at its card's last key less than a quiet time ago, and no key press has
+    // come since: the timer runs for the card's releases.
+    bool FCardTail = false;
 
     // Keys given back and not yet replayed, oldest first. At most the first of them has its
-    // replay message in the thread's queue: each replay posts the next, so a key's WM_CHAR
-    // reaches the window before the next key does, and no burst can overrun the queue.
+    // replay message in the thread's queue: each replay posts the next, so no burst can overrun
+    // the queue. The host's TranslateMessage posts a key press's WM_CHAR only after the press has
+    // been retrieved, behind whatever was posted meanwhile; so a press posts an AfterChar turn
+    // first, retrieved before that WM_CHAR, and the next key is posted from there, behind it.
     std::deque<TReplay> FReplay;
     bool FReplayPosted = false;
+    // The message being retrieved has just become a decided key.
+    bool FReplayedDecided = false;
     // Switched off, the hook still in place until the keys on their way back are through.
     bool FDraining = false;
     // OnKeyboardData calls in progress: the burst they hold is not in FKeys.

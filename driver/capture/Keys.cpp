@@ -203,18 +203,25 @@ std::string TKeys::GetDisplayText(int First, int Last) const {
 }
 
 bool TKeys::MatchCodes(int& Index, std::string_view Codes) const {
+    return Compare(Index, Codes) == TMatch::Yes;
+}
+
+TKeys::TMatch TKeys::Compare(int& Index, std::string_view Codes) const {
     if (Codes.empty() || Index < 0) {
-        return false;
+        return TMatch::No;
     }
     std::string collected;
+    bool stopped = false;
     for (; Index < Count(); ++Index) {
         const TKey& key = *Items(Index);
         if (key.KeyUp) {
             if (collected.empty()) {
+                stopped = true;
                 break;
             }
         } else {
             if (collected.size() == Codes.size()) {
+                stopped = true;
                 break;
             }
             if (!vk::IsModifier(key.Code())) {
@@ -222,7 +229,31 @@ bool TKeys::MatchCodes(int& Index, std::string_view Codes) const {
             }
         }
     }
-    return collected == Codes;
+    if (collected == Codes) {
+        return TMatch::Yes;
+    }
+    return !stopped && collected.size() < Codes.size() && Codes.starts_with(collected)
+               ? TMatch::Pending
+               : TMatch::No;
+}
+
+bool TKeys::MayStillMatch(std::string_view Codes) const {
+    if (Codes.empty()) {
+        return false;
+    }
+    // Only from the last presses, fewer than Codes has: from further back the keys held decide.
+    std::size_t presses = 0;
+    for (int i = Count() - 1; i >= 0; --i) {
+        const TKey& key = *Items(i);
+        if (!key.KeyUp && !vk::IsModifier(key.Code()) && ++presses >= Codes.size()) {
+            break;
+        }
+        int index = i;
+        if (Compare(index, Codes) == TMatch::Pending) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int TKeys::FindCodes(std::string_view Codes, int First, int Limit) const {
@@ -279,7 +310,8 @@ bool TKeys::FindTrack(std::string_view Prefix, std::string_view Suffix, std::str
     return true;
 }
 
-bool TKeys::FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const {
+bool TKeys::FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop,
+                       TTracksFound* Found) const {
     for (auto& track : Tracks) {
         track.clear();
     }
@@ -341,7 +373,65 @@ bool TKeys::FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks,
             position = trackEnd;
         }
     }
+    if (Found != nullptr) {
+        *Found = taken;
+    }
     return found;
+}
+
+TCardState TKeys::CardState(const TTemplates& Templates) const {
+    // Held keys H, keys still to come C. Every comparison at a held key is decided by H once no
+    // code string may still match from one of the last keys; every search that found what it
+    // sought in H finds the same in H followed by C. What C can still change: a search that
+    // found nothing, or a track without a suffix (it runs to the last key). So each card read
+    // in H must have every track configured, each with its suffix; and the keys after the last
+    // card, if any, must be unable to begin a track. Then H followed by C reads as H's cards
+    // (the last one taking C's leading releases, which come before the next press) and then
+    // as C on its own.
+    bool configured = false;
+    for (const TTrackTemplate& frame : Templates) {
+        if (frame.Prefix.empty() && frame.Suffix.empty()) {
+            continue;
+        }
+        configured = true;
+        if (frame.Suffix.empty() || MayStillMatch(frame.Prefix) || MayStillMatch(frame.Suffix)) {
+            return TCardState::Open;
+        }
+    }
+    if (!configured) {
+        return TCardState::Settled;
+    }
+    const int count = Count();
+    int position = 0;
+    bool endsAtLastKey = false;
+    while (position < count) {
+        TTracks tracks;
+        TTracksFound found{};
+        int start = position;
+        int stop = 0;
+        if (!FindTracks(Templates, start, tracks, stop, &found)) {
+            break;
+        }
+        for (std::size_t t = 0; t < Templates.size(); ++t) {
+            if (!found[t] && !(Templates[t].Prefix.empty() && Templates[t].Suffix.empty())) {
+                return TCardState::Open;  // a later track can still be this card's
+            }
+        }
+        endsAtLastKey =
+            stop == count - 1 && std::any_of(tracks.begin(), tracks.end(),
+                                             [](const std::string& text) { return !text.empty(); });
+        position = stop + 1;
+    }
+    for (int i = position; i < count; ++i) {
+        for (const TTrackTemplate& frame : Templates) {
+            int index = i;
+            // A track without a prefix would begin where the search stands.
+            if (frame.Prefix.empty() ? !frame.Suffix.empty() : MatchCodes(index, frame.Prefix)) {
+                return TCardState::Open;
+            }
+        }
+    }
+    return endsAtLastKey ? TCardState::Complete : TCardState::Settled;
 }
 
 std::optional<std::string> ParseKeyCodes(std::string_view Text) {

@@ -30,6 +30,13 @@ inline constexpr std::uint8_t Capital = 20;
 }
 }  // namespace vk
 
+// What keys typed later can still change of the cards read in the keys held so far.
+enum class TCardState {
+    Open,      // they could change a card read, or make one of the keys held
+    Settled,   // nothing typed later changes what is read in the keys held
+    Complete,  // settled, and a card ends at the last key
+};
+
 // One captured key message with the keyboard state of the moment it was taken.
 class TKey final : public TOwnedItem<TKeys, TKey> {
 public:
@@ -80,15 +87,32 @@ public:
     };
     using TTemplates = std::array<TTrackTemplate, 3>;
     using TTracks = std::array<std::string, 3>;
+    // Which tracks a card has (a track found may be empty).
+    using TTracksFound = std::array<bool, 3>;
 
     // Tracks 1 to 3 of one device's first card from Start on (from 0 when Start is negative);
     // Start..Stop (inclusive) are then the keys its tracks cover, from the first prefix to the
     // last suffix and its releases. A card's tracks come in their order: the card ends where a
     // prefix of one of its tracks comes again, and a track that follows a complete later track
     // belongs to the next card. The next card is searched from Stop + 1.
-    bool FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop) const;
+    bool FindTracks(const TTemplates& Templates, int& Start, TTracks& Tracks, int& Stop,
+                    TTracksFound* Found = nullptr) const;
+
+    // What keys typed after these could still change of the cards of one device read in them,
+    // card after card from the first key (Settled or Complete only where that can be shown, as
+    // for a card with every configured track framed by a suffix). Keys typed after a card that
+    // ends at the last key are read as a burst of their own; the releases that come first
+    // belong to that card.
+    [[nodiscard]] TCardState CardState(const TTemplates& Templates) const;
 
 private:
+    // Pending: the keys from Index on spell the beginning of Codes and run out; a later key
+    // may still complete the match.
+    enum class TMatch { No, Yes, Pending };
+    TMatch Compare(int& Index, std::string_view Codes) const;
+    // Whether Codes may still match from some held key, once more keys come.
+    [[nodiscard]] bool MayStillMatch(std::string_view Codes) const;
+
     template <class TAppend>
     void WalkText(int First, int Last, TAppend&& Append) const;
     // The first position from First up to Limit where the key presses spell Codes; Limit when

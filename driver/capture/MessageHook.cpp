@@ -21,6 +21,8 @@ thread_local int ChainDepth = 0;
 thread_local int ServingDepth = 0;
 thread_local std::vector<std::function<void()>>* Deferred = nullptr;
 
+thread_local std::uint64_t Served = 0;
+
 void RunDeferred() {
     while (Deferred != nullptr) {
         std::vector<std::function<void()>>* actions = Deferred;
@@ -39,6 +41,10 @@ void RunDeferred() {
 
 bool TMessageHook::Serving() noexcept {
     return ServingDepth > 0;
+}
+
+std::uint64_t TMessageHook::MessageNumber() noexcept {
+    return Served;
 }
 
 void TMessageHook::DeferUntilServed(std::function<void()> Action) {
@@ -154,6 +160,7 @@ void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LPara
 std::intptr_t TMessageHook::MessageHookProc(TCapturePlatform& Platform, int Code,
                                             std::uintptr_t WParam, std::intptr_t LParam) {
     if (ChainDepth == 0 && CurrentHook != nullptr) {
+        ++Served;
         ++ServingDepth;
         try {
             ServeAll(Code, WParam, LParam);

@@ -51,6 +51,10 @@ public:
     [[nodiscard]] static bool Serving() noexcept;
     static void DeferUntilServed(std::function<void()> Action);
 
+    // Counts the messages served on the calling thread: the objects served one message see the
+    // same number, so that one can leave a word about the message for those served after it.
+    [[nodiscard]] static std::uint64_t MessageNumber() noexcept;
+
 private:
     void Link() noexcept;
     void Unlink() noexcept;

@@ -49,6 +49,14 @@ std::string FormatError(std::int32_t Code, const std::string& Text) {
     return "(" + std::to_string(Code) + ") " + Text;
 }
 
+TKeys::TTemplates TemplatesOf(const T1CDevice& Device) {
+    TKeys::TTemplates templates;
+    for (std::size_t t = 0; t < templates.size(); ++t) {
+        templates[t] = {Device.Prefixes[t], Device.Suffixes[t]};
+    }
+    return templates;
+}
+
 }  // namespace
 
 std::string DecodeKeyCodes(const std::string& Text, const std::string& ParamName) {
@@ -124,39 +132,46 @@ TKeyboardHook& TKBDDriver::KeyboardHook() {
         FKeyboardHook->OnKeyboardData = [this](const TKeys& Keys, TKeyRanges& Consumed) {
             return ReceiveKeyboardData(Keys, Consumed);
         };
+        FKeyboardHook->OnCardState = [this](const TKeys& Keys) { return CardState(Keys); };
     }
     return *FKeyboardHook;
 }
 
 void TKBDDriver::UpdateCardPrefixes() {
-    std::vector<std::string> prefixes;
+    std::optional<std::vector<std::string>> prefixes(std::in_place);
+    std::string ends;
     for (int i = 0; i < Devices().Count(); ++i) {
         const T1CDevice& device = *Devices().Items(i);
         if (device.Characters) {
             if (!device.Characters->Prefix) {
-                KeyboardHook().SetCardPrefixes(std::nullopt);
-                return;
+                prefixes.reset();  // a card may begin anywhere
             }
             // Each key that types the prefix character, with or without Shift: the capture
             // matches key codes, and a Shift press can begin any card anyway.
-            for (const char key : KeysTyping(*device.Characters->Prefix)) {
-                prefixes.emplace_back(1, key);
+            for (const char key : KeysTyping(device.Characters->Prefix.value_or('\0'))) {
+                if (prefixes) {
+                    prefixes->emplace_back(1, key);
+                }
             }
+            // Its card is never complete before the quiet time (CardState): it ends no burst.
             continue;
         }
         for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
             if (device.Prefixes[t].empty() && !device.Suffixes[t].empty()) {
                 // A track framed by its suffix alone runs from wherever the search stands: any
                 // key may be part of it.
-                KeyboardHook().SetCardPrefixes(std::nullopt);
-                return;
+                prefixes.reset();
             }
-            if (!device.Prefixes[t].empty()) {
-                prefixes.push_back(device.Prefixes[t]);
+            if (prefixes && !device.Prefixes[t].empty()) {
+                prefixes->push_back(device.Prefixes[t]);
+            }
+            if (!device.Suffixes[t].empty()) {
+                ends += device.Suffixes[t].back();
             }
         }
     }
     KeyboardHook().SetCardPrefixes(std::move(prefixes));
+    KeyboardHook().SetCardEnds(std::move(ends));
 }
 
 bool TKBDDriver::ClearError() noexcept {
@@ -389,6 +404,37 @@ void TKBDDriver::FireEvent(const T1CEvent& Event) {
     OnEvent(source, message, data);
 }
 
+TCardState TKBDDriver::CardState(const TKeys& Keys) const {
+    TCardState state = TCardState::Settled;
+    for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
+        const T1CDevice& device = *FDevices->Items(i);
+        if (device.Characters) {
+            // A card framed by characters runs to the last suffix of the burst, so only the
+            // quiet time ends one. Keys in which none can begin change nothing it reads.
+            const auto begins = [&device](const TKey& Key) {
+                return !device.Characters->Prefix ||
+                       (!Key.KeyUp && TypedCharacter(Key) == *device.Characters->Prefix);
+            };
+            for (int k = 0; k < Keys.Count(); ++k) {
+                if (begins(*Keys.Items(k))) {
+                    return TCardState::Open;
+                }
+            }
+            continue;
+        }
+        switch (Keys.CardState(TemplatesOf(device))) {
+            case TCardState::Open:
+                return TCardState::Open;
+            case TCardState::Complete:
+                state = TCardState::Complete;
+                break;
+            case TCardState::Settled:
+                break;
+        }
+    }
+    return state;
+}
+
 std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
     // The cards of each device, in the order of the devices' opening.
     std::vector<std::vector<TCardRead>> cards;
@@ -403,10 +449,7 @@ std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
             }
             continue;
         }
-        TKeys::TTemplates templates;
-        for (std::size_t t = 0; t < templates.size(); ++t) {
-            templates[t] = {device.Prefixes[t], device.Suffixes[t]};
-        }
+        const TKeys::TTemplates templates = TemplatesOf(device);
         std::vector<TCardRead>& read = cards.emplace_back();
         int position = 0;
         while (position < Keys.Count()) {

@@ -71,6 +71,11 @@ public:
     // has had its turn.
     bool ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed);
 
+    // The capture's question after a key press that may end a card: what keys typed later can
+    // still change of the cards the open devices read in Keys. Each device answers for itself;
+    // Open if any is open, else Complete if a card of one ends at the last key.
+    [[nodiscard]] TCardState CardState(const TKeys& Keys) const;
+
     // "@1" track 1 "@2" track 2 "@3" track 3, every "@" inside a track doubled.
     [[nodiscard]] static std::string FormatTrackData(const TKeys::TTracks& Tracks);
 
@@ -97,7 +102,7 @@ private:
     // whose tracks are all empty are no card (End and Home pressed quickly can frame one).
     [[nodiscard]] std::vector<TCardRead> FindCards(const TKeys& Keys);
 
-    // Tells the capture which keys can begin a card of the open devices.
+    // Tells the capture which keys can begin and end a card of the open devices.
     void UpdateCardPrefixes();
     // What is left of Open once the device has its framing: the log, the capture.
     void Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogEnabled,

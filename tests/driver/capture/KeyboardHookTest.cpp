@@ -194,17 +194,29 @@ TEST_F(KeyboardCapture, DeliversGivenBackKeysOnceTheHostsFullQueueDrains) {
 }
 
 TEST_F(KeyboardCapture, KeepsEachCharacterAheadOfTheNextGivenBackKey) {
+    auto order = [this] {
+        std::string text;
+        for (const auto& message : Thread.Window(Window).Received) {
+            if (message.Message == wm::Char) {
+                text += static_cast<char>(message.WParam);
+            } else {
+                text += message.Message == wm::KeyDown ? '+' : '-';
+            }
+        }
+        return text;
+    };
     Thread.Type("ab");
     Thread.Advance(150);
-    std::string order;
-    for (const auto& message : Thread.Window(Window).Received) {
-        if (message.Message == wm::KeyDown) {
-            order += 'D';
-        } else if (message.Message == wm::Char) {
-            order += 'C';
-        }
-    }
-    EXPECT_EQ(order, "DCDC");
+    EXPECT_EQ(order(), "+a-+b-");
+
+    // A typist's overlap: 2 pressed before 1 is let go. Its character comes after the press
+    // that made it, before the next key, as the host translates each key it retrieves.
+    Thread.KeyDown('1');
+    Thread.KeyDown('2');
+    Thread.KeyUp('1');
+    Thread.KeyUp('2');
+    Thread.Advance(150);
+    EXPECT_EQ(order(), "+a-+b-+1+2--");
 }
 
 TEST_F(KeyboardCapture, GivesBackTheRestWhenTheHandlerFailsAfterConsumingKeys) {
@@ -333,25 +345,27 @@ TKeyboardHook::TKeyboardDataHandler ConsumeKey(std::uint8_t Code) {
     };
 }
 
-TEST_F(KeyboardCapture, LetsEveryCaptureExamineWhatTheOnesSwitchedOnLaterGiveBack) {
+TEST_F(KeyboardCapture, LetsEveryCaptureOfTheThreadReadTheBurstOnceAfterTheLongestQuietTime) {
+    // The second capture takes the keys first; the first must still see the key it reads.
     Handler = ConsumeKey('A');
-    Thread.Type("ab");
-    Thread.Advance(99);
     TKeyboardHook second(Thread);
     std::vector<std::string> secondBursts;
     second.OnKeyboardData = [&secondBursts](const TKeys& Keys, TKeyRanges& Consumed) {
         secondBursts.push_back(Keys.GetText(0, Keys.Count() - 1, true));
         return ConsumeKey('B')(Keys, Consumed);
     };
+    Hook.SetSensitivity(200);
     second.SetActive(true);
-    Thread.Advance(1);  // the first capture's burst ends while the second one is on top
-    EXPECT_EQ(Chars(), "b");
-
     Thread.Type("xaybz");
-    Thread.Advance(300);
+    Thread.Advance(199);
+    EXPECT_TRUE(Bursts.empty());
+    Thread.Advance(1);
+    EXPECT_EQ(Bursts, std::vector<std::string>{"xaybz"});
     EXPECT_EQ(secondBursts, std::vector<std::string>{"xaybz"});
-    EXPECT_EQ(Bursts, (std::vector<std::string>{"ab", "xayz"}));
-    EXPECT_EQ(Chars(), "bxyz");
+    Thread.Pump();
+    EXPECT_EQ(Chars(), "xyz");
+    Thread.Advance(500);
+    EXPECT_EQ(Bursts.size(), 1u) << "the keys given back pass the first capture untouched";
 }
 
 TEST_F(KeyboardCapture, KeepsWhatItHoldsWhileSuspendedAndCarriesOnAfterwards) {
@@ -481,6 +495,68 @@ TEST_F(KeyboardCapture, HoldsWhatAnotherCaptureOfTheThreadCouldReadAsACard) {
     Thread.Advance(300);
     EXPECT_EQ(Bursts, std::vector<std::string>{"#9;51#13;"});
     EXPECT_EQ(Chars(), "\t51\r");
+}
+
+// Its owner's answer: a card is complete once Enter is pressed.
+TCardState CompleteAtEnter(const TKeys& Keys) {
+    return Keys.Items(Keys.Count() - 1)->Code() == vk::Return ? TCardState::Complete
+                                                              : TCardState::Open;
+}
+
+TEST_F(KeyboardCapture, EndsABurstAtTheKeyThatCompletesACardWithTheReleasesThatFollow) {
+    Hook.SetCardEnds(std::string(1, static_cast<char>(vk::Return)));
+    Hook.OnCardState = CompleteAtEnter;
+    Handler = [](const TKeys& Keys, TKeyRanges& Consumed) {
+        Consumed.push_back({2, Keys.Count() - 1});  // all but the first key's press and release
+        return true;
+    };
+    Thread.Type("x1");
+    Thread.KeyDown(vk::Return);
+    Thread.Pump();
+    EXPECT_EQ(Bursts, std::vector<std::string>{"x1#13;"});
+    EXPECT_EQ(KeyStrokes(), "+88 -88");
+
+    // Within the quiet time the releases before the next press are the card's, as they would be
+    // in the burst that waits; the press is not.
+    Thread.Advance(99);
+    Thread.KeyUp(vk::Return);
+    Thread.Advance(99);
+    Thread.KeyUp('1');
+    Thread.Type("b");
+    Thread.Advance(100);
+    EXPECT_EQ(Bursts, (std::vector<std::string>{"x1#13;", "b"}));
+    EXPECT_EQ(KeyStrokes(), "+88 -88 +66 -66");
+
+    // After the quiet time a release is typing again.
+    Thread.Type("2");
+    Thread.KeyDown(vk::Return);
+    Thread.Advance(100);
+    Thread.KeyUp(vk::Return);
+    Thread.Advance(100);
+    EXPECT_EQ(KeyStrokes(), "+88 -88 +66 -66 +50 -50 -13");
+}
+
+TEST_F(KeyboardCapture, WaitsTheQuietTimeForACardUnlessEveryCaptureSeesItComplete) {
+    Hook.SetCardEnds(std::string(1, static_cast<char>(vk::Return)));
+    Hook.OnCardState = CompleteAtEnter;
+    TKeyboardHook second(Thread);  // gives no answer, as the device test dialog's
+    second.SetActive(true);
+    Thread.Tap(vk::Return);
+    Thread.Advance(99);
+    EXPECT_TRUE(Bursts.empty());
+    Thread.Advance(1);
+    EXPECT_EQ(Bursts.size(), 1u);
+
+    second.OnCardState = [](const TKeys&) { return TCardState::Open; };
+    Thread.Tap(vk::Return);
+    Thread.Advance(99);
+    EXPECT_EQ(Bursts.size(), 1u);
+
+    second.OnCardState = [](const TKeys&) { return TCardState::Settled; };
+    Thread.Advance(100);
+    Thread.Tap(vk::Return);
+    Thread.Pump();
+    EXPECT_EQ(Bursts.size(), 3u);
 }
 
 TEST_F(KeyboardCapture, HandsHeldKeysToTheWindowWhenDestroyed) {

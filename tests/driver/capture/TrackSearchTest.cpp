@@ -402,5 +402,40 @@ TEST_F(DeviceTracks, EmptyOrReleaseOnlyBurstHoldsNoTracks) {
     EXPECT_EQ(Tracks, (TKeys::TTracks{"", "", ""}));
 }
 
+// --- Whether keys typed later can change a device's cards -----------------------------------
+
+TEST_F(DeviceTracks, CardIsCompleteAtTheLastSuffixOnlyWithEveryConfiguredTrack) {
+    const TKeys::TTemplates bench{{{Tab, Enter}, {"\x21", "\x22"}, {"\x23", "\x24"}}};
+    Build.Tap(9).Tap('A').Tap(13).Tap(33).Tap('B').Tap(34).Tap(35).Tap('C');
+    EXPECT_EQ(Keys.CardState(bench), TCardState::Open);
+    Build.Down(36);
+    EXPECT_EQ(Keys.CardState(bench), TCardState::Complete);
+    Build.Up(36);
+    EXPECT_EQ(Keys.CardState(bench), TCardState::Complete) << "its suffix's release is the card's";
+    // A key after the card: settled if it can begin no track, open if it can.
+    Build.Tap('D');
+    EXPECT_EQ(Keys.CardState(bench), TCardState::Settled);
+    Build.Tap(33);
+    EXPECT_EQ(Keys.CardState(bench), TCardState::Open);
+
+    // Track 3 framed by keys the card lacks: a later track 3 would still be this card's.
+    const TKeys::TTemplates lacking{{{Tab, Enter}, {"\x21", "\x22"}, {"\x70", "\x71"}}};
+    Keys.Clear();
+    Build.Tap(9).Tap('A').Tap(13).Tap(33).Tap('B').Tap(34);
+    EXPECT_EQ(Keys.CardState(lacking), TCardState::Open);
+    // Nor can a track that runs to the last key be complete.
+    EXPECT_EQ(Keys.CardState({{{Tab, Enter}, {"\x21", ""}, {"", ""}}}), TCardState::Open);
+}
+
+TEST_F(DeviceTracks, CardIsOpenWhileACodeOfTheDeviceMayStillBeginAtItsLastKeys) {
+    // Enter ends track 2 and may begin track 1's prefix of two Enters: a second Enter would make
+    // it the prefix, which ends the card before it, and track 2 would lose its suffix.
+    const TKeys::TTemplates templates{{{"\r\r", Tab}, {"\x21", Enter}, {"", ""}}};
+    Build.Tap(13).Tap(13).Tap('A').Tap(9).Tap(33).Tap('B').Tap(13);
+    EXPECT_EQ(Keys.CardState(templates), TCardState::Open);
+    Build.Tap('C');
+    EXPECT_EQ(Keys.CardState(templates), TCardState::Settled);
+}
+
 }  // namespace
 }  // namespace wedgecard::test

@@ -54,13 +54,29 @@ TEST_F(SwipeRoad, ReplaysTheKeysOfOneBurstAroundTheCardInOrder) {
     EXPECT_EQ(Chars(), "xY");
 }
 
-TEST_F(SwipeRoad, WaitsForTheConfiguredQuietTime) {
-    OpenBenchDevice(400);
+TEST_F(SwipeRoad, ReadsACompleteCardAtOnceAndOneLackingAConfiguredTrackAfterTheQuietTime) {
+    const std::string bench = OpenBenchDevice(400);
     SwipeBenchCard();
+    Thread.Pump();
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{bench, CardRead, BenchData}));
+    EXPECT_TRUE(Driver.EventProcessed(Wide(bench), true));
+    EXPECT_TRUE(Driver.Close(Wide(bench)));
+
+    // Its track 3 is framed by F1 and F2: a later track 3 could still be this card's.
+    const std::string lacking = Open(Settings(400, "#9", "#13", "#33", "#34", "#112", "#113"));
+    Thread.Tap(9);
+    Thread.Type("1");
+    Thread.Tap(13);
+    Thread.Tap(33);
+    Thread.Type("2");
+    Thread.Tap(34);
     Thread.Advance(399);
-    EXPECT_TRUE(Received.empty());
-    Thread.Advance(1);
     EXPECT_EQ(Received.size(), 1u);
+    Thread.Advance(1);
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_EQ(Received[1], (THostEvent{lacking, CardRead, "@11@22@3"}));
+    EXPECT_EQ(Chars(), "");
 }
 
 TEST_F(SwipeRoad, GivesTwoDevicesOneEventEachInTheOrderOfOpening) {
@@ -70,7 +86,7 @@ TEST_F(SwipeRoad, GivesTwoDevicesOneEventEachInTheOrderOfOpening) {
         Driver.EventProcessed(Wide(Event.Source), true);
     };
     SwipeBenchCard();
-    Thread.Advance(150);
+    Thread.Pump();  // the second's card ended earlier and nothing after it can begin another
     ASSERT_EQ(Received.size(), 2u);
     EXPECT_EQ(Received[0], (THostEvent{first, CardRead, BenchData}));
     EXPECT_EQ(Received[1], (THostEvent{second, CardRead, "@1Track2@2@3"}));
@@ -167,11 +183,33 @@ TEST_F(SwipeRoad, HandsEveryCardFramedByCharactersOverAtOnceWithoutAcknowledgeme
     EXPECT_EQ(events[1],
               (THostEvent{std::string(id.begin(), id.end()), "TracksData", "%B123?\r;456?\r"}));
     EXPECT_EQ(Chars(), "a5b");
+
+    // A card another object reads whole at its last key ends no burst in which this card may
+    // still grow: it runs to the last suffix the quiet time lets come.
+    const std::string bench = OpenBenchDevice();
+    Thread.Tap(9);
+    Thread.Type("%1?");
+    Thread.Tap(13);
+    Thread.Tap(33);
+    Thread.Type("2");
+    Thread.Tap(34);
+    Thread.Tap(35);
+    Thread.Type("3");
+    Thread.Tap(36);
+    Thread.Tap(13);
+    Thread.Advance(150);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2].Data, "%1?\r23\r");
+    ASSERT_EQ(Received.size(), 1u);
+    EXPECT_EQ(Received[0], (THostEvent{bench, CardRead, "@1%1?@22@33"}));
+    EXPECT_EQ(Chars(), "a5b");
 }
 
 TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBackWithoutWhatWasTyped) {
     TLogCapture log;
-    const std::string id = OpenBenchDevice();
+    // Its track 3 is framed by F1 and F2: it waits, and the burst is the card, the bench card's
+    // track 3 and the letter after it.
+    const std::string id = Open(Settings(100, "#9", "#13", "#33", "#34", "#112", "#113"));
     LogFile().SetFileName(log.FileName());  // Open pointed it next to the module
     SwipeBenchCard();
     Thread.Type("a");
@@ -182,9 +220,9 @@ TEST_F(SwipeRoad, LogsTheBurstTheEventAndTheKeysGivenBackWithoutWhatWasTyped) {
         log.Contains("[DEBUG] TKBDDriver ReceiveKeyboardData "
                      "<-#9;*************#13;#33;******#34;#35;******#36;*"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver AddDataEvent(" + id + "; " + CardRead +
-                             "; @1[13]@2[6]@3[6])"));
+                             "; @1[13]@2[6]@3[0])"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKBDDriver FireEvent"));
-    EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: *"));
+    EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: #35;******#36;*"));
     EXPECT_TRUE(log.Contains("[DEBUG] TKeyboardHook FlushMessages: "));
     for (const std::string& message : log.Messages()) {
         for (const char* typed : {"12345", "67890", "Track"}) {

@@ -285,8 +285,9 @@ TEST_F(HostReentry, AHostThatLetsGoWithACardStillQueuedLosesNoKeys) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Two driver objects of one module on one thread: the one that opened a device last captures;
-// when it closes its device, or goes, the other captures again. Neither leaves a hook behind.
+// Two driver objects of one module on one thread, each with a device of the same framing (a
+// background module and a form that both open the reader): each reads the card, whichever takes
+// the keys first; when one goes, the other still does. Neither leaves a hook behind.
 
 enum class TFirstToGo { Older, Newer };
 
@@ -317,15 +318,16 @@ TEST_P(TwoDrivers, ReleasedInEitherOrderLeaveNoHookBehind) {
 
     TKeystrokes keys;
     TypeAndWait(NumberedCard(keys, 1).Type("b"), L"b");
-    EXPECT_TRUE(Sink->Events.empty());
+    EXPECT_EQ(Sink->Events, std::vector<THostEvent>{BenchRead(older, 1)});
     EXPECT_EQ(NewerSink->Events, std::vector<THostEvent>{BenchRead(newer, 1)});
+    EXPECT_TRUE(Acknowledge(Driver.Get(), older, true));
     EXPECT_TRUE(Acknowledge(Newer.Get(), newer, true));
 
     // The first to go leaves with its device still open.
     if (GetParam() == TFirstToGo::Newer) {
         Newer.Reset();
         TypeAndWait(NumberedCard(keys, 2).Type("c"), L"c");
-        EXPECT_EQ(Sink->Events, std::vector<THostEvent>{BenchRead(older, 2)});
+        EXPECT_EQ(Sink->Events.back(), BenchRead(older, 2));
         Driver.Reset();
     } else {
         Driver.Reset();
