@@ -145,11 +145,10 @@ void TKBDDriver::UpdateCardPrefixes() {
         if (device.Characters) {
             if (!device.Characters->Prefix) {
                 prefixes.reset();  // a card may begin anywhere
-            }
-            // Each key that types the prefix character, with or without Shift: the capture
-            // matches key codes, and a Shift press can begin any card anyway.
-            for (const char key : KeysTyping(device.Characters->Prefix.value_or('\0'))) {
-                if (prefixes) {
+            } else if (prefixes) {
+                // Each key that types the prefix character, with or without Shift: the capture
+                // matches key codes, and a Shift press can begin any card anyway.
+                for (const char key : KeysTyping(*device.Characters->Prefix)) {
                     prefixes->emplace_back(1, key);
                 }
             }
@@ -317,38 +316,33 @@ bool TKBDDriver::EventProcessed(const std::wstring& /*DeviceID*/, bool StateFlag
 }
 
 bool TKBDDriver::DeviceTest(std::wstring& AdditionalDescription) {
-    bool result = ClearError();
-    AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
-    try {
-        ShowDeviceTest();
-    } catch (const std::exception& error) {
-        result = HandleError(error);
-        AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
-    }
-    return result;
+    return ShowDeviceTest(nullptr, AdditionalDescription);
 }
 
 bool TKBDDriver::DeviceTest(const TCharacterSettings& Settings,
                             std::wstring& AdditionalDescription) {
+    return ShowDeviceTest(&Settings, AdditionalDescription);
+}
+
+bool TKBDDriver::ShowDeviceTest(const TCharacterSettings* Settings,
+                                std::wstring& AdditionalDescription) {
     bool result = ClearError();
     AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
     try {
-        static_cast<void>(CharacterFrame(Settings));
-        ShowDeviceTest();
+        if (Settings != nullptr) {
+            static_cast<void>(CharacterFrame(*Settings));
+        }
+        // The dialog captures keys itself; the driver's capture stands aside meanwhile. It is
+        // suspended, not switched off: switched off, it would give back the keys it holds
+        // (typed into the host just before) while the dialog is up, into the dialog. Suspended,
+        // it keeps them and deals with them once the dialog is closed.
+        const TKeyboardHook::TSuspension suspended(KeyboardHook());
+        FServices.DeviceTestDialog.ShowDeviceTest();
     } catch (const std::exception& error) {
         result = HandleError(error);
         AdditionalDescription = TKBDUtils::ToWide(FLastErrorText);
     }
     return result;
-}
-
-void TKBDDriver::ShowDeviceTest() {
-    // The dialog captures keys itself; the driver's capture stands aside meanwhile. It is
-    // suspended, not switched off: switched off, it would give back the keys it holds (typed
-    // into the host just before) while the dialog is up, into the dialog. Suspended, it keeps
-    // them and deals with them once the dialog is closed.
-    const TKeyboardHook::TSuspension suspended(KeyboardHook());
-    FServices.DeviceTestDialog.ShowDeviceTest();
 }
 
 void TKBDDriver::GetVersion(std::wstring& Version) {
@@ -362,9 +356,8 @@ void TKBDDriver::GetVersion(std::wstring& Version) {
 
 void TKBDDriver::AddDataEvent(const std::string& Source, const std::string& Message,
                               const std::string& Data) {
-    const std::string logged = "AddDataEvent(" + Source + "; " + Message + "; " +
-                               EventDataLogText(Message, Data) + ")";
-    Logger().Debug(logged);
+    Logger().Debug("AddDataEvent(" + Source + "; " + Message + "; " +
+                   EventDataLogText(Message, Data) + ")");
     if (FDelivery == TEventDelivery::Unacknowledged) {
         // Kept nowhere: the host takes each event as it comes.
         if (OnEvent) {

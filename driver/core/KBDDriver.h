@@ -109,8 +109,9 @@ private:
                   std::wstring& DeviceID);
     // Raises error 6 for settings that frame no card.
     [[nodiscard]] static TCharacterFrame CharacterFrame(const TCharacterSettings& Settings);
-    // The device test dialog, with the capture standing aside.
-    void ShowDeviceTest();
+    // DeviceTest: Settings, when given, checked as Open checks them, then the dialog with the
+    // capture standing aside.
+    bool ShowDeviceTest(const TCharacterSettings* Settings, std::wstring& AdditionalDescription);
 
     bool ClearError() noexcept;
     bool HandleError(const std::exception& Error);
