@@ -143,12 +143,13 @@ std::optional<TCharacterCard> FindCharacterCard(const TKeys& Keys, const TCharac
     return card;
 }
 
-bool EndsWithSuffix(const TKeys& Keys, const TCharacterFrame& Frame) {
-    if (!Frame.Suffix) {
-        return false;
+TCardState CharacterCardState(const TKeys& Keys, const TCharacterFrame& Frame) {
+    for (int i = 0; i < Keys.Count(); ++i) {
+        if (!Frame.Prefix || TypedCharacter(*Keys.Items(i)) == *Frame.Prefix) {
+            return TCardState::Open;
+        }
     }
-    const std::optional<TCharacterCard> card = FindCharacterCard(Keys, Frame);
-    return card && card->Keys.Last == Keys.Count() - 1;
+    return TCardState::Settled;
 }
 
 }  // namespace wedgecard

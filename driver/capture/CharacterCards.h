@@ -49,9 +49,10 @@ struct TCharacterCard {
 [[nodiscard]] std::optional<TCharacterCard> FindCharacterCard(const TKeys& Keys,
                                                               const TCharacterFrame& Frame);
 
-// Whether Keys end in a card's suffix character (and releases after it): the earliest point a
-// card framed by characters can be complete. It is complete there only if the reader types no
-// further track ending in the same character, which only the quiet time tells.
-[[nodiscard]] bool EndsWithSuffix(const TKeys& Keys, const TCharacterFrame& Frame);
+// What keys typed after Keys can still change of the card framed by Frame read in them: Open
+// once a card may have begun (a key typing the prefix character, or any key without a prefix),
+// since the card runs to the last suffix the quiet time lets come; Settled otherwise. Never
+// Complete: only the quiet time ends such a card.
+[[nodiscard]] TCardState CharacterCardState(const TKeys& Keys, const TCharacterFrame& Frame);
 
 }  // namespace wedgecard

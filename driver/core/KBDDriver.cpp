@@ -401,21 +401,8 @@ TCardState TKBDDriver::CardState(const TKeys& Keys) const {
     TCardState state = TCardState::Settled;
     for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
         const T1CDevice& device = *FDevices->Items(i);
-        if (device.Characters) {
-            // A card framed by characters runs to the last suffix of the burst, so only the
-            // quiet time ends one. Keys in which none can begin change nothing it reads.
-            const auto begins = [&device](const TKey& Key) {
-                return !device.Characters->Prefix ||
-                       (!Key.KeyUp && TypedCharacter(Key) == *device.Characters->Prefix);
-            };
-            for (int k = 0; k < Keys.Count(); ++k) {
-                if (begins(*Keys.Items(k))) {
-                    return TCardState::Open;
-                }
-            }
-            continue;
-        }
-        switch (Keys.CardState(TemplatesOf(device))) {
+        switch (device.Characters ? CharacterCardState(Keys, *device.Characters)
+                                  : Keys.CardState(TemplatesOf(device))) {
             case TCardState::Open:
                 return TCardState::Open;
             case TCardState::Complete:
