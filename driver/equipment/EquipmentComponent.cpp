@@ -12,6 +12,7 @@
 #include "driver/diagnostics/ModuleInfo.h"
 #include "driver/diagnostics/untLogger.h"
 #include "driver/equipment/XmlText.h"
+#include "driver/host/ComSupport.h"
 #include "driver/native/NativeValues.h"
 
 namespace wedgecard {
@@ -59,11 +60,6 @@ constexpr std::wstring_view SensitivityName = L"Sensitivity";
 constexpr std::wstring_view LogEnabledName = L"LogEnabled";
 constexpr std::wstring_view PrefixName = L"Prefix";
 constexpr std::wstring_view SuffixName = L"Suffix";
-
-bool SameName(std::wstring_view A, std::wstring_view B) {
-    return CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
-                                static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
-}
 
 std::wstring Decimal(std::int32_t Value) {
     return std::to_wstring(Value);

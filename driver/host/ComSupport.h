@@ -9,6 +9,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "driver/core/untUtils.h"
@@ -98,6 +99,13 @@ private:
 // A BSTR's text, embedded nulls included; empty for a null BSTR.
 [[nodiscard]] inline std::wstring WideOf(BSTR Value) {
     return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
+}
+
+// Whether a host's name is one of the driver's: in any letter case, Latin and Cyrillic alike,
+// and ordinally, by the rules of no locale (in a Turkish one "GETVERSION" would not match).
+[[nodiscard]] inline bool SameName(std::wstring_view A, std::wstring_view B) noexcept {
+    return CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
+                                static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
 }
 
 // A BSTR's text in Windows-1251, the code page of the driver's own strings.

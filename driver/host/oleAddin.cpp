@@ -16,13 +16,6 @@ BSTR Widen(const std::wstring& Text) {
     return TBstr(Text).Detach();
 }
 
-// Case-insensitive, Latin and Cyrillic alike, and ordinal: in the rules of no locale, so that a
-// Turkish one does not keep "GETVERSION" from matching.
-bool SameName(const std::wstring& A, const std::wstring& B) {
-    return CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
-                                static_cast<int>(B.size()), TRUE) == CSTR_EQUAL;
-}
-
 // A member without a Russian name has an empty alias, which names nothing.
 bool Names(const std::wstring& Name, const std::wstring& Alias, const std::wstring& Wanted) {
     return SameName(Name, Wanted) || (!Alias.empty() && SameName(Alias, Wanted));

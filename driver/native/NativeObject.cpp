@@ -236,11 +236,9 @@ std::int32_t TNativeObject::FindMethod(const TChar* Name) const noexcept {
     if (Name == nullptr) {
         return -1;
     }
-    // Ordinal, not the user's locale: in a Turkish one "GETVERSION" would not match.
     for (std::size_t i = 0; i < FMethods.size(); ++i) {
         for (const std::wstring_view known : {FMethods[i].Name, FMethods[i].Alias}) {
-            if (CompareStringOrdinal(Name, -1, known.data(), static_cast<int>(known.size()),
-                                     TRUE) == CSTR_EQUAL) {
+            if (SameName(Name, known)) {
                 return static_cast<std::int32_t>(i);
             }
         }
