@@ -256,7 +256,6 @@ bool TEquipmentComponent::Invoke(std::int32_t Number, TNativeVariant* Result,
     // The answer of a method that hands back text in its first parameter.
     auto handBack = [&](bool Succeeded, std::wstring_view Text) {
         if (!ReplaceString(Params[0], Text)) {
-            Refuse(E_OUTOFMEMORY);
             return false;
         }
         if (Result != nullptr) {
@@ -328,7 +327,6 @@ bool TEquipmentComponent::Invoke(std::int32_t Number, TNativeVariant* Result,
             if (!ReplaceString(Params[0], id)) {
                 // A device the host cannot name would keep the capture on for good.
                 Driver().Close(id);
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             return answer(true);
@@ -369,7 +367,6 @@ bool TEquipmentComponent::Invoke(std::int32_t Number, TNativeVariant* Result,
             const std::int32_t code = Driver().LastErrorCode();
             Logger().Debug("GetLastError(ErrorDescription:" + text + ")", code);
             if (!ReplaceString(Params[0], TKBDUtils::ToWide(text))) {
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             if (Result != nullptr) {

@@ -63,7 +63,6 @@ bool TNativeComponent::Invoke(std::int32_t Number, TNativeVariant* Result, TNati
         case mGetVersion: {
             const std::wstring version = Calls().GetVersion();
             if (Result != nullptr && !SetString(*Result, version)) {
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             return true;
@@ -72,7 +71,6 @@ bool TNativeComponent::Invoke(std::int32_t Number, TNativeVariant* Result, TNati
             std::string text;
             const std::int32_t code = Calls().GetLastError(text);
             if (!ReplaceString(Params[0], TKBDUtils::ToWide(text))) {
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             if (Result != nullptr) {
@@ -89,7 +87,6 @@ bool TNativeComponent::Invoke(std::int32_t Number, TNativeVariant* Result, TNati
                 if (opened) {
                     Driver().Close(id);
                 }
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             if (Result != nullptr) {
@@ -131,7 +128,6 @@ bool TNativeComponent::Invoke(std::int32_t Number, TNativeVariant* Result, TNati
             std::wstring description;
             const bool tested = Calls().DeviceTest(values, description);
             if (!ReplaceString(Params[TNativeValuesArray::Count], description)) {
-                Refuse(E_OUTOFMEMORY);
                 return false;
             }
             if (Result != nullptr) {

@@ -182,6 +182,7 @@ TChar* TNativeObject::HostString(std::wstring_view Text) {
 bool TNativeObject::SetString(TNativeVariant& Value, std::wstring_view Text) {
     TChar* chars = HostString(Text);
     if (chars == nullptr) {
+        Refuse(E_OUTOFMEMORY);
         return false;
     }
     Value.Type = native::vtPWStr;

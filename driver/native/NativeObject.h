@@ -105,8 +105,11 @@ protected:
 
     // Strings in the host's memory; null when there is no memory manager or no memory.
     native::TChar* HostString(std::wstring_view Text);
+    // A result or out parameter set to Text; false, with the call refused (E_OUTOFMEMORY), when
+    // the host's memory has no room for it.
     bool SetString(native::TNativeVariant& Value, std::wstring_view Text);
-    // An out parameter written in place: its old string goes back to the host's memory.
+    // An out parameter written in place: its old string goes back to the host's memory. Fails as
+    // SetString does.
     bool ReplaceString(native::TNativeVariant& Value, std::wstring_view Text);
     void ReplaceBoolean(native::TNativeVariant& Value, bool Truth);
 
