@@ -316,19 +316,14 @@ bool TNativeObject::Call(std::int32_t Number, TNativeVariant* Result, TNativeVar
     return Invoke(Number, Result, Params);
 }
 
-std::string TNativeObject::DescribeEvent(const std::string& Source, const std::string& Message,
-                                         const std::string& Data) {
-    return "ExternalEvent(Source:" + Source + ", Message:" + Message +
-           ", Data:" + EventDataLogText(Message, Data) + ")";
-}
-
 void TNativeObject::SendExternalEvent(const std::string& Source, const std::string& Message,
                                       const std::string& Data) {
     native::TAddInDefBase* connection = FConnection;
     if (connection == nullptr) {
         return;
     }
-    Logger().Debug(DescribeEvent(Source, Message, Data));
+    Logger().Debug("ExternalEvent(Source:" + Source + ", Message:" + Message +
+                   ", Data:" + EventDataLogText(Message, Data) + ")");
     std::wstring source = TKBDUtils::ToWide(Source);
     std::wstring message = TKBDUtils::ToWide(Message);
     std::wstring data = TKBDUtils::ToWide(Data);

@@ -93,11 +93,6 @@ protected:
     virtual bool Invoke(std::int32_t Number, native::TNativeVariant* Result,
                         native::TNativeVariant* Params) = 0;
 
-    // The log line of an event handed to the host: its data by their length only.
-    [[nodiscard]] static std::string DescribeEvent(const std::string& Source,
-                                                   const std::string& Message,
-                                                   const std::string& Data);
-
     TLogger& Logger();
     TKBDDriver& Driver();
     // The reason a call failed, for the exception the host raises in its program.
