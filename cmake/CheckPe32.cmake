@@ -1,10 +1,23 @@
-# cmake -DOBJDUMP=... -DFILES="a.exe|b.dll" -P CheckPe32.cmake
-# Fails unless every file is a 32-bit x86 PE image.
+# cmake -DOBJDUMP=... -DFILES="a.exe|b.dll" [-DVERSION=1.0.0.8] -P CheckPe32.cmake
+# Fails unless every file is a 32-bit x86 PE image (and, with VERSION, has a version resource
+# whose file version is VERSION).
+include(${CMAKE_CURRENT_LIST_DIR}/FileVersion.cmake)
 string(REPLACE "|" ";" files "${FILES}")
+if(NOT files)
+    message(FATAL_ERROR "no files to check")
+endif()
 foreach(file IN LISTS files)
     execute_process(COMMAND ${OBJDUMP} -f ${file} OUTPUT_VARIABLE header RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0 OR NOT header MATCHES "file format pei-i386")
         message(FATAL_ERROR "${file} is not a 32-bit PE image:\n${header}")
     endif()
-    message(STATUS "${file}: pei-i386")
+    if(DEFINED VERSION)
+        wedgecard_file_version(${file} version)
+        if(NOT version STREQUAL VERSION)
+            message(FATAL_ERROR "${file}: file version '${version}', expected ${VERSION}")
+        endif()
+        message(STATUS "${file}: pei-i386, version ${version}")
+    else()
+        message(STATUS "${file}: pei-i386")
+    endif()
 endforeach()
