@@ -474,7 +474,7 @@ void Release(tVariant& Value) {
     Value = tVariant{};
 }
 
-bool IsBoolean(const tVariant& Value, bool Truth) {
+[[maybe_unused]] bool IsBoolean(const tVariant& Value, bool Truth) {
     return Value.vt == VTYPE_BOOL && Value.bVal == Truth;
 }
 
