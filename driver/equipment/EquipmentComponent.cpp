@@ -335,7 +335,10 @@ std::string TEquipmentComponent::SettingsText() const {
         text += (p == 0 ? "" : ", ") + Narrow(Parameters[p].Name) + ":";
         switch (Parameters[p].Kind) {
             case TValueKind::Number:
-                text += TKBDUtils::ToAnsi(std::to_wstring(value.Number));
+                // 100, not 100.000000; a fraction as it came.
+                text += std::abs(value.Number) < 1e15 && value.Number == std::floor(value.Number)
+                            ? std::to_string(static_cast<std::int64_t>(value.Number))
+                            : std::to_string(value.Number);
                 break;
             case TValueKind::Boolean:
                 text += value.Boolean ? "True" : "False";
