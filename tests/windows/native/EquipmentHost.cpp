@@ -758,14 +758,22 @@ const wchar_t* const Track2 = L";4000123456789=25121010000?";
 // Two devices on one object: an ISO reader on the form's defaults (tracks 1 and 2, Enter after
 // the card) and a discount-card reader of track 2 only that sends nothing after it; typing
 // before and after each swipe reaches the window, and no key of a card.
-void CheckSwipes() {
+void CheckSwipes(const wchar_t* LogPath) {
+    // The log: off until a device is connected with it on, whatever was called before.
+    Check(GetFileAttributesW(LogPath) == 0xFFFFFFFF,
+          "no log from the object, the form, the device tests or the refused settings");
     wchar_t iso[64];
     wchar_t discount[64];
     Check(Connect(Reader, Defaults, iso) && Length(iso) == 36,
           "the library's sequence on the defaults connects a device");
-    const TForm discountForm = Changed(Changed(Defaults, L"Track1", L"false"), L"CardSuffix", L"");
+    const TForm discountForm =
+        Changed(Changed(Changed(Defaults, L"Track1", L"false"), L"CardSuffix", L""), L"LogEnabled",
+                L"true");
     Check(Connect(Reader, discountForm, discount) && Length(discount) == 36 && !Same(iso, discount),
           "  and a second device on the object, with another framing");
+
+    Check(GetFileAttributesW(LogPath) != 0xFFFFFFFF,
+          "  which keeps the log, under the module's name");
 
     // Multi-line, taking Enter: an Enter of a card that reached it would show.
     Window = CreateWindowExW(0, L"EDIT", L"", 0x10CF1004, 40, 40, 400, 60, nullptr, nullptr,
@@ -897,6 +905,7 @@ extern "C" int HostMain() {
     Copy(logPath, 512, folder);
     Append(logPath, 512, x64 ? L"\\Wedgecard-x64.log" : L"\\Wedgecard-x86.log");
     Check(CopyFileW(source, module, 0) != 0, "the module copied into a folder named with & and '");
+    DeleteFileW(logPath);
 
     HANDLE library = LoadLibraryW(module);
     GetClassObjectPtr getClassObject = nullptr;
@@ -907,7 +916,7 @@ extern "C" int HostMain() {
     if (Reader != nullptr) {
         CheckSettingsForm(logPath);
         CheckDeviceTest();
-        CheckSwipes();
+        CheckSwipes(logPath);
         CheckBadInput();
         CheckDestroyInHandler(getClassObject, destroy);
         Reader->Done();
