@@ -9,9 +9,9 @@
 
 namespace wedgecard {
 
-// Cards framed by characters rather than by key codes: a reader set up to type a prefix
-// character, the tracks and a suffix character, each character matched as the US layout types
-// it with its Shift state (so "%", Shift+5, is not "5"), whatever layout the user has chosen.
+// Cards framed by characters rather than by key codes: each track between the characters a
+// reader types before and after it, each character matched as the US layout types it with its
+// Shift state (so "%", Shift+5, is not "5"), whatever layout the user has chosen.
 struct TCharacterTrack {
     // Characters; an empty prefix: the track begins where the search stands.
     std::string Prefix;
