@@ -122,9 +122,9 @@ void CharacterCardOfASwipe(benchmark::State& State) {
             AddKey(keys, vk::Return, true, 0);
         }
     }
-    const TCharacterFrame frame{'%', '\r'};
+    const TCharacterFrame frame{{{{"%", "?\r", true}, {";", "?\r", true}, {";", "?\r", true}}}, ""};
     for (auto _ : State) {
-        benchmark::DoNotOptimize(FindCharacterCard(keys, frame));
+        benchmark::DoNotOptimize(FindCharacterCards(keys, frame));
     }
     State.counters["records"] = keys.Count();
 }

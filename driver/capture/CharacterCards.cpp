@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace wedgecard {
 
@@ -87,69 +88,207 @@ std::string DescribeTyping(char Character) {
     return std::string(1, Character);
 }
 
-std::optional<TCharacterCard> FindCharacterCard(const TKeys& Keys, const TCharacterFrame& Frame) {
-    if (!Frame.Prefix && !Frame.Suffix) {
+namespace {
+
+// The key presses of a burst as the characters they type, Shift, Ctrl and Alt left out and a
+// key without a character as 0 (which no framing holds), with the key each came from.
+struct TTypedText {
+    std::string Text;
+    std::vector<int> Keys;
+};
+
+TTypedText TypedText(const TKeys& Keys) {
+    TTypedText typed;
+    for (int i = 0; i < Keys.Count(); ++i) {
+        const TKey& key = *Keys.Items(i);
+        if (!key.KeyUp && !vk::IsModifier(key.Code())) {
+            typed.Text += TypedCharacter(key);
+            typed.Keys.push_back(i);
+        }
+    }
+    return typed;
+}
+
+// Positions in the typed text; End is one past the last character.
+struct TSpan {
+    std::size_t Start = 0;
+    std::size_t End = 0;
+};
+
+// A track framed by Track from Position on, beginning before Limit. A track without a prefix
+// begins at Position.
+std::optional<TSpan> FindTrack(const std::string& Text, const TCharacterTrack& Track,
+                               std::size_t Position, std::size_t Limit) {
+    std::size_t start = Position;
+    std::size_t data = Position;
+    if (!Track.Prefix.empty()) {
+        start = Text.find(Track.Prefix, Position);
+        if (start == std::string::npos || start >= Limit) {
+            return std::nullopt;
+        }
+        data = start + Track.Prefix.size();
+    }
+    const std::size_t suffix = Text.find(Track.Suffix, data);
+    if (suffix == std::string::npos) {
         return std::nullopt;
     }
-    const int count = Keys.Count();
-    auto typed = [&Keys](int Index) { return TypedCharacter(*Keys.Items(Index)); };
+    return TSpan{start, suffix + Track.Suffix.size()};
+}
 
-    int first = 0;
-    int start = 0;
-    if (Frame.Prefix) {
-        while (first < count && typed(first) != *Frame.Prefix) {
-            ++first;
-        }
-        if (first == count) {
-            return std::nullopt;
-        }
-        start = first;
-        while (start > 0 && IsModifierPress(*Keys.Items(start - 1))) {
-            --start;
-        }
-    }
+struct TFoundCard {
+    std::array<std::optional<TSpan>, 3> Tracks;
+    TSpan Span;
+    // Ended by the card suffix.
+    bool Terminated = false;
+};
 
-    int last = count - 1;
-    int stop = count - 1;
-    if (Frame.Suffix) {
-        // After the prefix key itself, which may type the same character.
-        const int lowest = Frame.Prefix ? first + 1 : 0;
-        while (last >= lowest && typed(last) != *Frame.Suffix) {
-            --last;
-        }
-        if (last < lowest) {
-            return std::nullopt;
-        }
-        stop = last;
-        while (stop + 1 < count && Keys.Items(stop + 1)->KeyUp) {
-            ++stop;
-        }
-    }
-
-    TCharacterCard card{TKeyRange{start, stop}, {}};
-    bool holdsData = false;
-    for (int i = first; i <= last; ++i) {
-        const char c = typed(i);
-        if (c == 0) {
+// The first card from Position on, in the order TKeys::FindTracks reads key-code tracks.
+std::optional<TFoundCard> FindCard(const std::string& Text, const TCharacterFrame& Frame,
+                                   std::size_t Position) {
+    TFoundCard card;
+    bool found = false;
+    for (std::size_t t = 0; t < Frame.Tracks.size(); ++t) {
+        const TCharacterTrack& track = Frame.Tracks[t];
+        if (!track.Searched()) {
             continue;
         }
-        card.Text += c;
-        holdsData = holdsData || (c != '\r' && c != '\t' && c != Frame.Prefix.value_or(0) &&
-                                  c != Frame.Suffix.value_or(0));
+        // The card ends where the prefix of a track it already has comes again: that is the
+        // next card. A prefix shared with this track tells nothing; the order decides then.
+        std::size_t limit = Text.size();
+        for (std::size_t a = 0; a < t && !track.Prefix.empty(); ++a) {
+            const std::string& prefix = Frame.Tracks[a].Prefix;
+            if (card.Tracks[a] && !prefix.empty() && prefix != track.Prefix) {
+                limit = std::min(limit,
+                                 Text.find(prefix, std::max(Position, card.Tracks[a]->Start + 1)));
+            }
+        }
+        const std::optional<TSpan> span = FindTrack(Text, track, Position, limit);
+        if (!span) {
+            continue;
+        }
+        // A later track complete before this one is a card without this track, ahead of it.
+        bool laterCardFirst = false;
+        for (std::size_t l = t + 1; l < Frame.Tracks.size() && !laterCardFirst; ++l) {
+            const TCharacterTrack& later = Frame.Tracks[l];
+            if (later.Searched() && !later.Prefix.empty()) {
+                const std::optional<TSpan> first = FindTrack(Text, later, Position, span->Start);
+                laterCardFirst = first && first->End <= span->Start;
+            }
+        }
+        if (laterCardFirst) {
+            continue;
+        }
+        card.Tracks[t] = span;
+        card.Span.Start = found ? card.Span.Start : span->Start;
+        found = true;
+        Position = span->End;
     }
-    if (!holdsData) {
+    if (!found) {
         return std::nullopt;
+    }
+    card.Span.End = Position;
+    if (!Frame.CardSuffix.empty() &&
+        Text.compare(Position, Frame.CardSuffix.size(), Frame.CardSuffix) == 0) {
+        card.Span.End += Frame.CardSuffix.size();
+        card.Terminated = true;
     }
     return card;
 }
 
+// The tracks the device reads, each as typed; empty when none of them holds data.
+std::string CardData(const std::string& Text, const TCharacterFrame& Frame,
+                     const TFoundCard& Card) {
+    std::string data;
+    bool holdsData = false;
+    for (std::size_t t = 0; t < Frame.Tracks.size(); ++t) {
+        const TCharacterTrack& track = Frame.Tracks[t];
+        if (track.Read && Card.Tracks[t]) {
+            const TSpan span = *Card.Tracks[t];
+            data.append(Text, span.Start, span.End - span.Start);
+            holdsData =
+                holdsData || span.End - span.Start > track.Prefix.size() + track.Suffix.size();
+        }
+    }
+    return holdsData ? data : std::string();
+}
+
+// Whether the text ends in the beginning of Framing, which a later key may complete.
+bool MayStillMatch(const std::string& Text, const std::string& Framing) {
+    for (std::size_t length = 1; length < Framing.size() && length <= Text.size(); ++length) {
+        if (Text.compare(Text.size() - length, length, Framing, 0, length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<TCharacterCard> FindCharacterCards(const TKeys& Keys, const TCharacterFrame& Frame) {
+    const TTypedText typed = TypedText(Keys);
+    std::vector<TCharacterCard> cards;
+    std::size_t position = 0;
+    while (position < typed.Text.size()) {
+        const std::optional<TFoundCard> found = FindCard(typed.Text, Frame, position);
+        if (!found) {
+            break;
+        }
+        position = found->Span.End;
+        std::string data = CardData(typed.Text, Frame, *found);
+        if (data.empty()) {
+            continue;
+        }
+        int first = typed.Keys[found->Span.Start];
+        while (first > 0 && IsModifierPress(*Keys.Items(first - 1))) {
+            --first;
+        }
+        int last = typed.Keys[found->Span.End - 1];
+        while (last + 1 < Keys.Count() && Keys.Items(last + 1)->KeyUp) {
+            ++last;
+        }
+        cards.push_back(TCharacterCard{TKeyRange{first, last}, std::move(data)});
+    }
+    return cards;
+}
+
 TCardState CharacterCardState(const TKeys& Keys, const TCharacterFrame& Frame) {
-    for (int i = 0; i < Keys.Count(); ++i) {
-        if (!Frame.Prefix || TypedCharacter(*Keys.Items(i)) == *Frame.Prefix) {
+    const std::string text = TypedText(Keys).Text;
+    if (MayStillMatch(text, Frame.CardSuffix)) {
+        return TCardState::Open;
+    }
+    for (const TCharacterTrack& track : Frame.Tracks) {
+        if (track.Searched() &&
+            (MayStillMatch(text, track.Prefix) || MayStillMatch(text, track.Suffix))) {
             return TCardState::Open;
         }
     }
-    return TCardState::Settled;
+    std::size_t position = 0;
+    bool endsAtLastKey = false;
+    while (position < text.size()) {
+        const std::optional<TFoundCard> card = FindCard(text, Frame, position);
+        if (!card) {
+            break;
+        }
+        if (!card->Terminated) {
+            if (!Frame.CardSuffix.empty() && card->Span.End == text.size()) {
+                return TCardState::Open;  // its card suffix may still come
+            }
+            for (std::size_t t = 0; t < Frame.Tracks.size(); ++t) {
+                if (Frame.Tracks[t].Searched() && !card->Tracks[t]) {
+                    return TCardState::Open;  // a later track can still be this card's
+                }
+            }
+        }
+        endsAtLastKey = card->Span.End == text.size() && !CardData(text, Frame, *card).empty();
+        position = card->Span.End;
+    }
+    for (const TCharacterTrack& track : Frame.Tracks) {
+        if (track.Searched() && position < text.size() &&
+            (track.Prefix.empty() || text.find(track.Prefix, position) != std::string::npos)) {
+            return TCardState::Open;
+        }
+    }
+    return endsAtLastKey ? TCardState::Complete : TCardState::Settled;
 }
 
 }  // namespace wedgecard

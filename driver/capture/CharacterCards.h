@@ -1,21 +1,36 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/capture/Keys.h"
 
 namespace wedgecard {
 
-// Cards framed by characters rather than by key codes: a reader set up to type a prefix
-// character, the tracks and a suffix character, each character matched as the US layout types
-// it with its Shift state (so "%", Shift+5, is not "5"), whatever layout the user has chosen.
+// Cards framed by characters rather than by key codes: each track between the characters a
+// reader types before and after it, each character matched as the US layout types it with its
+// Shift state (so "%", Shift+5, is not "5"), whatever layout the user has chosen.
+struct TCharacterTrack {
+    // Characters; an empty prefix: the track begins where the search stands.
+    std::string Prefix;
+    std::string Suffix;
+    // Whether the device hands this track over. A track it does not read is still part of the
+    // card when its prefix and suffix are set, so that it does not reach the window.
+    bool Read = false;
+
+    // Whether the track is looked for at all: read, or framed on both sides.
+    [[nodiscard]] bool Searched() const noexcept {
+        return !Suffix.empty() && (Read || !Prefix.empty());
+    }
+};
+
+// A device framed by characters: its tracks, searched in their order, and what the reader
+// types once after the whole card (empty: nothing).
 struct TCharacterFrame {
-    // None: a card begins where the search stands.
-    std::optional<char> Prefix;
-    // None: a card runs to the end of the burst.
-    std::optional<char> Suffix;
+    std::array<TCharacterTrack, 3> Tracks;
+    std::string CardSuffix;
 };
 
 // The character a key press types on the US layout with its shift state, Enter as 13 and Tab
@@ -33,26 +48,25 @@ struct TCharacterFrame {
 
 struct TCharacterCard {
     TKeyRange Keys;
-    // The characters typed, framing characters included.
-    std::string Text;
+    // The tracks the device reads that were found, in track order, each with its own prefix
+    // and suffix as typed, nothing between them.
+    std::string Data;
 };
 
-// The card framed by Frame in Keys: from the first prefix character (the first key without a
-// prefix) to the last suffix character after it (the last key without a suffix). The last,
-// not the first: a card's tracks often all end in the same character ("?", or Enter), and the
-// one suffix the card is framed by is that of its last track. So two swipes within one quiet
-// time make one card, whose first swipe a host that splits the tracks reads. The card's keys
-// take in Shift, Ctrl and Alt presses just before the prefix and the releases after the
-// suffix up to the next key press. None without a prefix and a suffix after it, without
-// either framing, or when the card holds nothing but framing characters, Enter and Tab (a
-// person pressing Enter, with Enter as the suffix).
-[[nodiscard]] std::optional<TCharacterCard> FindCharacterCard(const TKeys& Keys,
-                                                              const TCharacterFrame& Frame);
+// The cards framed by Frame in Keys, in the order they were typed. A card's tracks come in
+// their order, as for the key-code tracks (TKeys::FindTracks): it ends where the prefix of a
+// track it already has comes again, and a track after a complete later track belongs to the
+// next card. A card runs from its first track's prefix to the suffix of its last track, or to
+// the card suffix typed right after it; its keys take in Shift, Ctrl and Alt presses just
+// before it and the releases after it up to the next key press. Keys holding none of the
+// tracks the device reads, or only empty ones, are no card and go back.
+[[nodiscard]] std::vector<TCharacterCard> FindCharacterCards(const TKeys& Keys,
+                                                             const TCharacterFrame& Frame);
 
-// What keys typed after Keys can still change of the card framed by Frame read in them: Open
-// once a card may have begun (a key typing the prefix character, or any key without a prefix),
-// since the card runs to the last suffix the quiet time lets come; Settled otherwise. Never
-// Complete: only the quiet time ends such a card.
+// What keys typed after Keys can still change of the cards framed by Frame read in them. A
+// card is settled by its card suffix, whatever tracks it has, and without a card suffix
+// configured, once every track searched for has been found (a track it does not read may still
+// come and would otherwise begin a card of its own); anything else waits the quiet time.
 [[nodiscard]] TCardState CharacterCardState(const TKeys& Keys, const TCharacterFrame& Frame);
 
 }  // namespace wedgecard

@@ -143,16 +143,25 @@ void TKBDDriver::UpdateCardPrefixes() {
     for (int i = 0; i < Devices().Count(); ++i) {
         const T1CDevice& device = *Devices().Items(i);
         if (device.Characters) {
-            if (!device.Characters->Prefix) {
-                prefixes.reset();  // a card may begin anywhere
-            } else if (prefixes) {
-                // Each key that types the prefix character, with or without Shift: the capture
-                // matches key codes, and a Shift press can begin any card anyway.
-                for (const char key : KeysTyping(*device.Characters->Prefix)) {
-                    prefixes->emplace_back(1, key);
+            const TCharacterFrame& frame = *device.Characters;
+            for (const TCharacterTrack& track : frame.Tracks) {
+                if (!track.Searched()) {
+                    continue;
                 }
+                if (track.Prefix.empty()) {
+                    prefixes.reset();  // a track may begin anywhere
+                } else if (prefixes) {
+                    // Each key that types the prefix's first character, with or without Shift:
+                    // the capture matches key codes, and a Shift press can begin any card anyway.
+                    for (const char key : KeysTyping(track.Prefix.front())) {
+                        prefixes->emplace_back(1, key);
+                    }
+                }
+                ends += KeysTyping(track.Suffix.back());
             }
-            // Its card is never complete before the quiet time (CardState): it ends no burst.
+            if (!frame.CardSuffix.empty()) {
+                ends += KeysTyping(frame.CardSuffix.back());
+            }
             continue;
         }
         for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
@@ -235,26 +244,53 @@ void TKBDDriver::Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogE
     // capture exactly as it was.
     KeyboardHook().SetActive(true);
     KeyboardHook().SetSensitivity(Sensitivity);
+    UpdateCharacterQuietTime();
     UpdateCardPrefixes();
 }
 
-TCharacterFrame TKBDDriver::CharacterFrame(const TCharacterSettings& Settings) {
-    if (Settings.Sensitivity < 0) {
-        RaiseKBDError(kbd_error::InvalidParameter, SInvalidSensitivity);
+void TKBDDriver::UpdateCharacterQuietTime() {
+    std::optional<std::int32_t> longest;
+    for (int i = 0; i < Devices().Count(); ++i) {
+        const T1CDevice& device = *Devices().Items(i);
+        if (device.Characters) {
+            longest = std::max(longest.value_or(0), device.Sensitivity);
+        }
     }
-    auto character = [](std::int32_t Code, const char* Name) -> std::optional<char> {
-        if (Code == -1) {
-            return std::nullopt;
-        }
-        if (!IsTypable(Code)) {
-            RaiseKBDError(kbd_error::InvalidParameter, InvalidParameterText(Name));
-        }
-        return static_cast<char>(Code);
+    if (longest) {
+        KeyboardHook().SetSensitivity(*longest);
+    }
+}
+
+TCharacterFrame TKBDDriver::CharacterFrame(const TCharacterSettings& Settings) {
+    auto refuse = [](const std::string& Name, const std::string& What) {
+        RaiseKBDError(kbd_error::InvalidParameter, ParameterErrorText(Name, What));
     };
-    TCharacterFrame frame{character(Settings.Prefix, "Prefix"),
-                          character(Settings.Suffix, "Suffix")};
-    if (!frame.Prefix && !frame.Suffix) {
-        // Every burst would be a card, and no typing would reach the host.
+    if (Settings.Sensitivity < 0) {
+        refuse("Sensitivity", "пауза не может быть отрицательной");
+    }
+    auto checkTypable = [&refuse](const std::string& Characters, const std::string& Name) {
+        for (const char c : Characters) {
+            const auto code = static_cast<unsigned char>(c);
+            if (!IsTypable(code)) {
+                refuse(Name, UntypableCharacterText(code));
+            }
+        }
+    };
+    const TCharacterFrame& frame = Settings.Frame;
+    bool reads = false;
+    for (std::size_t t = 0; t < frame.Tracks.size(); ++t) {
+        const TCharacterTrack& track = frame.Tracks[t];
+        const std::string name = "Track" + std::to_string(t + 1);
+        checkTypable(track.Prefix, name + "Prefix");
+        checkTypable(track.Suffix, name + "Suffix");
+        if (track.Read && track.Suffix.empty()) {
+            refuse(name + "Suffix", "не задан, а дорожка " + std::to_string(t + 1) +
+                                        " читается: без суффикса не найти её конец");
+        }
+        reads = reads || track.Read;
+    }
+    checkTypable(frame.CardSuffix, "CardSuffix");
+    if (!reads) {
         RaiseKBDError(kbd_error::InvalidParameter, SNoCardFraming);
     }
     return frame;
@@ -278,6 +314,7 @@ bool TKBDDriver::Close(const std::wstring& DeviceID) {
             RaiseKBDError(kbd_error::InvalidDeviceID, SInvalidDeviceID);
         }
         delete device;
+        UpdateCharacterQuietTime();
         UpdateCardPrefixes();
         if (Devices().Count() == 0) {
             KeyboardHook().SetActive(false);
@@ -422,9 +459,9 @@ std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
         const T1CDevice& device = *FDevices->Items(i);
         if (device.Characters) {
             std::vector<TCardRead>& read = cards.emplace_back();
-            if (std::optional<TCharacterCard> card = FindCharacterCard(Keys, *device.Characters)) {
+            for (TCharacterCard& card : FindCharacterCards(Keys, *device.Characters)) {
                 read.push_back(
-                    TCardRead{device.ID(), card->Keys, std::move(card->Text),
+                    TCardRead{device.ID(), card.Keys, std::move(card.Data),
                               EventNames[static_cast<std::size_t>(TEventKind::TracksData)]});
             }
             continue;

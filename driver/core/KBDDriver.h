@@ -21,6 +21,14 @@ class T1CEvent;
 class TKeyboardHook;
 class TLogger;
 
+// The settings of a device framed by characters (rather than by key codes), as a binding has
+// converted them from its host's values; the frame's strings are character codes.
+struct TCharacterSettings {
+    std::int32_t Sensitivity = 100;
+    bool LogEnabled = false;
+    TCharacterFrame Frame;
+};
+
 // What the driver needs of the platform it runs on.
 struct TDriverServices {
     TCapturePlatform& Capture;
@@ -50,8 +58,9 @@ public:
     bool DeviceTest(std::wstring& AdditionalDescription);
     void GetVersion(std::wstring& Version);
 
-    // A device framed by characters; its cards are TracksData events. Error 6 for a negative
-    // sensitivity, a character no key types, or neither a prefix nor a suffix.
+    // A device framed by characters; its cards are TracksData events. Error 6, naming the
+    // equipment library's parameter, for a negative sensitivity, no track read, a track read
+    // without a suffix, or a character no key types.
     bool Open(const TCharacterSettings& Settings, std::wstring& DeviceID);
     // DeviceTest for such settings: checks them as Open does before it shows the dialog.
     bool DeviceTest(const TCharacterSettings& Settings, std::wstring& AdditionalDescription);
@@ -104,6 +113,10 @@ private:
 
     // Tells the capture which keys can begin and end a card of the open devices.
     void UpdateCardPrefixes();
+    // The quiet time of an object with devices framed by characters: the longest of theirs. The
+    // equipment library connects every device of a driver through one object; the other class
+    // keeps the quiet time of its device opened last.
+    void UpdateCharacterQuietTime();
     // What is left of Open once the device has its framing: the log, the capture.
     void Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogEnabled,
                   std::wstring& DeviceID);

@@ -72,16 +72,6 @@ using TPrefixArray = std::array<std::string, 3>;
 using TKBDEventHandler = std::function<void(const std::string& Source, const std::string& Message,
                                             const std::string& Data)>;
 
-// The settings of a device framed by characters (rather than by key codes), as a binding has
-// converted them from its host's values.
-struct TCharacterSettings {
-    std::int32_t Sensitivity = 100;
-    bool LogEnabled = false;
-    // Character codes as a reader types them on the US layout, Enter 13 and Tab 9; -1 for none.
-    std::int32_t Prefix = -1;
-    std::int32_t Suffix = -1;
-};
-
 // How the driver hands its events to the host.
 enum class TEventDelivery {
     // One at a time, each held until the host acknowledges it, and sent again when refused.

@@ -36,12 +36,18 @@ inline constexpr const char* SInvalidSensitivity =
 inline constexpr const char* SInvalidDataFormat = ": Неверный формат строки данных";
 
 inline constexpr const char* SNoCardFraming =
-    "Не заданы ни префикс, ни суффикс карты: ни одна карта не будет прочитана";
+    "Не выбрана ни одна дорожка (Track1, Track2, Track3): ни одна карта не будет прочитана";
 
 inline constexpr const char* SUnknownAction = "Неизвестное дополнительное действие";
 
 // Некорректное значение параметра "<Name>", as for the sensitivity.
 [[nodiscard]] std::string InvalidParameterText(const std::string& Name);
+
+// Параметр "<Name>": <What>, for a setting of the equipment library's form.
+[[nodiscard]] std::string ParameterErrorText(const std::string& Name, const std::string& What);
+
+// For a framing character of Code that the US layout has no key for.
+[[nodiscard]] std::string UntypableCharacterText(std::int32_t Code);
 
 [[noreturn]] void RaiseKBDError(std::int32_t Code, const std::string& Message);
 

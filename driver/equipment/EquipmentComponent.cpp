@@ -32,6 +32,7 @@ enum TMethod : std::int32_t {
     mGetAdditionalActions,
     mDoAdditionalAction,
     mGetLastError,
+    mGetVersionNumber,
     MethodCount
 };
 
@@ -46,6 +47,7 @@ constexpr std::array<TNativeMethod, MethodCount> Methods = {{
     {L"GetAdditionalActions", L"ПолучитьДополнительныеДействия", 1, true, false},
     {L"DoAdditionalAction", L"ВыполнитьДополнительноеДействие", 1, false, false},
     {L"GetLastError", L"ПолучитьОшибку", 1, true, false},
+    {L"GetVersionNumber", L"ПолучитьНомерВерсии", 0, false, true},
 }};
 
 // The library's requirements revision 3.4, as major * 1000 + minor. From 4.0 on it would expect
@@ -56,10 +58,94 @@ constexpr std::wstring_view DriverName =
     L"Wedgecard: считыватель магнитных карт (эмуляция клавиатуры)";
 constexpr std::wstring_view EquipmentType = L"СчитывательМагнитныхКарт";
 
-constexpr std::wstring_view SensitivityName = L"Sensitivity";
-constexpr std::wstring_view LogEnabledName = L"LogEnabled";
-constexpr std::wstring_view PrefixName = L"Prefix";
-constexpr std::wstring_view SuffixName = L"Suffix";
+enum class TValueKind { Number, Boolean, String };
+
+struct TParameter {
+    std::wstring_view Name;
+    TValueKind Kind;
+    std::wstring_view Default;
+    std::wstring_view Group;
+    std::wstring_view Caption;
+    std::wstring_view Description;
+};
+
+constexpr std::wstring_view ReaderGroup = L"Считыватель";
+constexpr std::wstring_view TracksGroup = L"Дорожки";
+constexpr std::wstring_view LogGroup = L"Журнал";
+
+constexpr std::wstring_view CharactersNote =
+    L" Символы вводятся как есть; символ, которого нельзя ввести в поле, записывается как # и "
+    L"его десятичный код (#13 Enter, #9 Tab), а ## означает сам символ #. Символы сравниваются "
+    L"так, как их набирает английская раскладка, с учётом Shift.";
+
+using P = TEquipmentComponent;
+constexpr std::array<TParameter, P::ParameterCount> Parameters = {{
+    {L"Sensitivity", TValueKind::Number, L"100", ReaderGroup, L"Чувствительность, мс",
+     L"Пауза между нажатиями, после которой считыватель закончил ввод карты (целое число "
+     L"миллисекунд). Если карта приходит по частям, увеличьте её."},
+    {L"CardSuffix", TValueKind::String, L"#13", ReaderGroup, L"Символы после карты",
+     L"Что считыватель вводит один раз после всей карты (обычно Enter, #13): карта передаётся "
+     L"сразу. Пусто, если считыватель ничего не вводит после карты или вводит Enter после каждой "
+     L"дорожки (тогда это часть суффикса дорожки, ?#13)."},
+    {L"Track1", TValueKind::Boolean, L"true", TracksGroup, L"Дорожка 1",
+     L"Передавать дорожку 1 в конфигурацию."},
+    {L"Track1Prefix", TValueKind::String, L"%", TracksGroup, L"Префикс дорожки 1",
+     L"Символы, с которых считыватель начинает дорожку 1."},
+    {L"Track1Suffix", TValueKind::String, L"?", TracksGroup, L"Суффикс дорожки 1",
+     L"Символы, которыми считыватель заканчивает дорожку 1."},
+    {L"Track2", TValueKind::Boolean, L"true", TracksGroup, L"Дорожка 2",
+     L"Передавать дорожку 2 в конфигурацию."},
+    {L"Track2Prefix", TValueKind::String, L";", TracksGroup, L"Префикс дорожки 2",
+     L"Символы, с которых считыватель начинает дорожку 2."},
+    {L"Track2Suffix", TValueKind::String, L"?", TracksGroup, L"Суффикс дорожки 2",
+     L"Символы, которыми считыватель заканчивает дорожку 2."},
+    {L"Track3", TValueKind::Boolean, L"false", TracksGroup, L"Дорожка 3",
+     L"Передавать дорожку 3 в конфигурацию."},
+    {L"Track3Prefix", TValueKind::String, L";", TracksGroup, L"Префикс дорожки 3",
+     L"Символы, с которых считыватель начинает дорожку 3."},
+    {L"Track3Suffix", TValueKind::String, L"?", TracksGroup, L"Суффикс дорожки 3",
+     L"Символы, которыми считыватель заканчивает дорожку 3."},
+    {L"LogEnabled", TValueKind::Boolean, L"false", LogGroup, L"Вести журнал", L""},
+}};
+
+std::string Narrow(std::wstring_view Name) {
+    return std::string(Name.begin(), Name.end());
+}
+
+[[noreturn]] void RaiseInvalid(std::size_t Parameter, const std::string& What) {
+    RaiseKBDError(kbd_error::InvalidParameter,
+                  ParameterErrorText(Narrow(Parameters[Parameter].Name), What));
+}
+
+// The form's characters: "#" and a decimal code for one a field cannot hold, "##" for "#".
+std::string DecodeCharacters(std::size_t Parameter, std::wstring_view Text) {
+    std::string characters;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        std::int32_t code = Text[i];
+        if (code == '#') {
+            if (i + 1 < Text.size() && Text[i + 1] == '#') {
+                ++i;
+            } else {
+                code = 0;
+                bool digits = false;
+                for (; i + 1 < Text.size() && Text[i + 1] >= '0' && Text[i + 1] <= '9'; ++i) {
+                    // Far above any character: stop growing before it could overflow.
+                    code = std::min(code * 10 + (Text[i + 1] - '0'), 0x110000);
+                    digits = true;
+                }
+                if (!digits) {
+                    RaiseInvalid(Parameter,
+                                 "после «#» нет десятичного кода символа (## — сам символ #)");
+                }
+            }
+        }
+        if (!IsTypable(code)) {
+            RaiseInvalid(Parameter, UntypableCharacterText(code));
+        }
+        characters += static_cast<char>(code);
+    }
+    return characters;
+}
 
 std::wstring Decimal(std::int32_t Value) {
     return std::to_wstring(Value);
@@ -87,17 +173,16 @@ std::wstring DescribeCharacter(char Character) {
     return text + L")";
 }
 
-void RaiseInvalid(const std::string& Text) {
-    RaiseKBDError(kbd_error::InvalidParameter, Text);
+// Each character described, in the order typed.
+std::wstring DescribeCharacters(const std::string& Characters) {
+    std::wstring text;
+    for (const char c : Characters) {
+        text += (text.empty() ? L"" : L", затем ") + DescribeCharacter(c);
+    }
+    return text;
 }
 
 }  // namespace
-
-// Unlike the other class, it leaves the log alone until Подключить switches it by LogEnabled,
-// which is off by default: an administrator who has not asked for a log gets none.
-TEquipmentComponent::TEquipmentComponent()
-    : TNativeObject(EquipmentClassName, Methods, "TEquipmentComponent",
-                    TEventDelivery::Unacknowledged) {}
 
 std::wstring TEquipmentComponent::DescriptionXml() {
     const std::wstring version = TKBDUtils::ToWide(GetFileVersionText());
@@ -110,7 +195,9 @@ std::wstring TEquipmentComponent::DescriptionXml() {
               L"нажатия клавиш в окне программы, находит карту между символами её начала и конца "
               L"и передаёт её конфигурации; остальной ввод с клавиатуры проходит как обычно."},
              {L"EquipmentType", EquipmentType},
-             {L"IntegrationComponent", XmlBoolean(true)},
+             // True with no DownloadURL makes the library's "install" button ask for the
+             // Internet and open nothing: the add-in is all there is to install.
+             {L"IntegrationComponent", XmlBoolean(false)},
              {L"MainDriverInstalled", XmlBoolean(true)},
              {L"DriverVersion", version},
              {L"IntegrationComponentVersion", version},
@@ -122,28 +209,56 @@ std::wstring TEquipmentComponent::DescriptionXml() {
     return xml.Text();
 }
 
+// Unlike the other class, it leaves the log alone until Подключить switches it by LogEnabled,
+// which is off by default: an administrator who has not asked for a log gets none.
+TEquipmentComponent::TEquipmentComponent()
+    : TNativeObject(EquipmentClassName, Methods, "TEquipmentComponent",
+                    TEventDelivery::Unacknowledged) {
+    for (std::size_t p = 0; p < ParameterCount; ++p) {
+        const TParameter& parameter = Parameters[p];
+        TValue& value = FValues[p];
+        switch (parameter.Kind) {
+            case TValueKind::Number:
+                value.Number = std::stod(std::wstring(parameter.Default));
+                break;
+            case TValueKind::Boolean:
+                value.Boolean = parameter.Default == XmlBoolean(true);
+                break;
+            case TValueKind::String:
+                value.Text = parameter.Default;
+                break;
+        }
+    }
+}
+
 std::wstring TEquipmentComponent::ParametersXml() {
-    const std::wstring logDescription =
-        L"Журнал вызовов драйвера в файле " + LogPath() + L" (дописывается, не очищается).";
+    const std::wstring logDescription = L"Журнал вызовов драйвера в файле " + LogPath() +
+                                        L" (дописывается, не очищается; данных карт не содержит).";
     TXmlText xml;
-    xml.Open(L"Settings")
-        .Open(L"Page", {{L"Caption", L"Параметры"}})
-        .Open(L"Group", {{L"Caption", L"Считыватель"}})
-        .Add(L"Parameter",
-             {{L"Name", SensitivityName},
-              {L"Caption", L"Чувствительность, мс"},
-              {L"TypeValue", L"Number"},
-              {L"DefaultValue", L"100"},
-              {L"Description",
-               L"Пауза между нажатиями, после которой считыватель закончил ввод карты. Если "
-               L"карта приходит по частям, увеличьте её."},
-              {L"ReadOnly", XmlBoolean(false)}})
-        .Add(L"Parameter", {{L"Name", LogEnabledName},
-                            {L"Caption", L"Вести журнал"},
-                            {L"TypeValue", L"Boolean"},
-                            {L"DefaultValue", XmlBoolean(false)},
-                            {L"Description", logDescription},
-                            {L"ReadOnly", XmlBoolean(false)}});
+    xml.Open(L"Settings").Open(L"Page", {{L"Caption", L"Параметры"}});
+    std::wstring_view group;
+    for (const TParameter& parameter : Parameters) {
+        if (parameter.Group != group) {
+            if (!group.empty()) {
+                xml.Close();
+            }
+            group = parameter.Group;
+            xml.Open(L"Group", {{L"Caption", group}});
+        }
+        const std::wstring description =
+            parameter.Name == L"LogEnabled" ? logDescription
+            : parameter.Kind == TValueKind::String
+                ? std::wstring(parameter.Description) + std::wstring(CharactersNote)
+                : std::wstring(parameter.Description);
+        xml.Add(L"Parameter", {{L"Name", parameter.Name},
+                               {L"Caption", parameter.Caption},
+                               {L"TypeValue", parameter.Kind == TValueKind::Number    ? L"Number"
+                                              : parameter.Kind == TValueKind::Boolean ? L"Boolean"
+                                                                                      : L"String"},
+                               {L"DefaultValue", parameter.Default},
+                               {L"Description", description},
+                               {L"ReadOnly", XmlBoolean(false)}});
+    }
     return xml.Text();
 }
 
@@ -153,101 +268,143 @@ std::wstring TEquipmentComponent::ActionsXml() {
     return xml.Text();
 }
 
-std::wstring TEquipmentComponent::SettingsMeaning() const {
-    const std::wstring pause = Decimal(FSettings.Sensitivity) + L" мс";
+TCharacterSettings TEquipmentComponent::Settings() const {
+    if (!FInvalid.empty()) {
+        RaiseKBDError(kbd_error::InvalidParameter, FInvalid.front().second);
+    }
+    // A whole number of milliseconds: 100.5 is no quiet time the capture can wait, and rounding
+    // it would wait one nobody chose.
+    const double sensitivity = FValues[pSensitivity].Number;
+    if (!std::isfinite(sensitivity) || sensitivity != std::floor(sensitivity) ||
+        sensitivity < std::numeric_limits<std::int32_t>::min() ||
+        sensitivity > std::numeric_limits<std::int32_t>::max()) {
+        RaiseInvalid(pSensitivity, "пауза задаётся целым числом миллисекунд");
+    }
+    TCharacterSettings settings;
+    settings.Sensitivity = static_cast<std::int32_t>(sensitivity);
+    settings.LogEnabled = FValues[pLogEnabled].Boolean;
+    for (std::size_t t = 0; t < settings.Frame.Tracks.size(); ++t) {
+        const std::size_t read = pTrack1 + 3 * t;
+        TCharacterTrack& track = settings.Frame.Tracks[t];
+        track.Read = FValues[read].Boolean;
+        track.Prefix = DecodeCharacters(read + 1, FValues[read + 1].Text);
+        track.Suffix = DecodeCharacters(read + 2, FValues[read + 2].Text);
+    }
+    settings.Frame.CardSuffix = DecodeCharacters(pCardSuffix, FValues[pCardSuffix].Text);
+    return settings;
+}
+
+std::wstring TEquipmentComponent::SettingsMeaning(const TCharacterSettings& Settings) {
+    const std::wstring pause = Decimal(Settings.Sensitivity) + L" мс";
+    const TCharacterFrame& frame = Settings.Frame;
     std::wstring text;
-    if (FSettings.Prefix == -1) {
+    for (std::size_t t = 0; t < frame.Tracks.size(); ++t) {
+        const TCharacterTrack& track = frame.Tracks[t];
+        const std::wstring framing =
+            L"от " +
+            (track.Prefix.empty() ? std::wstring(L"места, где закончилась предыдущая")
+                                  : DescribeCharacters(track.Prefix)) +
+            L" до " + DescribeCharacters(track.Suffix);
+        text += L"Дорожка " + Decimal(static_cast<std::int32_t>(t + 1));
+        if (track.Read) {
+            text += L" передаётся, " + framing + L". ";
+        } else if (track.Searched()) {
+            text +=
+                L" не передаётся, но распознаётся (" + framing + L"), чтобы не попасть в форму. ";
+        } else {
+            text += L" не передаётся и не распознаётся. ";
+        }
+    }
+    if (frame.CardSuffix.empty()) {
         text +=
-            L"Префикс не задан: карта начинается с первого нажатия, и пока устройство "
-            L"подключено, весь ввод с клавиатуры ждёт паузы в " +
+            L"Символы после карты не заданы: карта передаётся, как только найдены все "
+            L"распознаваемые дорожки, а если какой-то нет, после паузы " +
             pause + L". ";
     } else {
-        text += L"Карта начинается с символа " +
-                DescribeCharacter(static_cast<char>(FSettings.Prefix)) + L". ";
+        text += L"После карты считыватель вводит " + DescribeCharacters(frame.CardSuffix) +
+                L": карта передаётся сразу, а без них после паузы " + pause + L". ";
     }
-    if (FSettings.Suffix == -1) {
-        text += L"Суффикс не задан: карта продолжается до паузы. ";
-    } else {
-        text += L"Карта заканчивается последним символом " +
-                DescribeCharacter(static_cast<char>(FSettings.Suffix)) + L" перед паузой. ";
-    }
-    text += L"Пауза, после которой ввод карты закончен: " + pause + L". ";
-    text += FSettings.LogEnabled ? L"Журнал: " + LogPath() + L"." : L"Журнал не ведётся.";
+    text += Settings.LogEnabled ? L"Журнал: " + LogPath() + L"." : L"Журнал не ведётся.";
     return text;
 }
 
 std::string TEquipmentComponent::SettingsText() const {
-    return "Sensitivity:" + std::to_string(FSettings.Sensitivity) +
-           ", LogEnabled:" + (FSettings.LogEnabled ? "True" : "False") +
-           ", Prefix:" + std::to_string(FSettings.Prefix) +
-           ", Suffix:" + std::to_string(FSettings.Suffix);
-}
-
-void TEquipmentComponent::CheckParameters() const {
-    if (!FInvalid.empty()) {
-        RaiseInvalid(FInvalid.front().second);
+    std::string text;
+    for (std::size_t p = 0; p < ParameterCount; ++p) {
+        const TValue& value = FValues[p];
+        text += (p == 0 ? "" : ", ") + Narrow(Parameters[p].Name) + ":";
+        switch (Parameters[p].Kind) {
+            case TValueKind::Number:
+                // 100, not 100.000000; a fraction as it came.
+                text += std::abs(value.Number) < 1e15 && value.Number == std::floor(value.Number)
+                            ? std::to_string(static_cast<std::int64_t>(value.Number))
+                            : std::to_string(value.Number);
+                break;
+            case TValueKind::Boolean:
+                text += value.Boolean ? "True" : "False";
+                break;
+            case TValueKind::String:
+                text += TKBDUtils::ToAnsi(value.Text);
+                break;
+        }
     }
+    return text;
 }
 
 bool TEquipmentComponent::SetParameter(const std::wstring& Name, const TNativeVariant& Value) {
     return Driver().Perform([&] {
-        std::wstring_view known;
-        std::string invalid;
-        if (SameName(Name, SensitivityName)) {
-            known = SensitivityName;
-            std::int32_t sensitivity = 0;
-            if (SUCCEEDED(ReadInteger(Value, sensitivity))) {
-                FSettings.Sensitivity = sensitivity;
-            } else {
-                invalid = SInvalidSensitivity;
-            }
-        } else if (SameName(Name, LogEnabledName)) {
-            known = LogEnabledName;
-            if (FAILED(ReadBoolean(Value, FSettings.LogEnabled))) {
-                invalid = InvalidParameterText("LogEnabled");
-            }
-        } else if (SameName(Name, PrefixName) || SameName(Name, SuffixName)) {
-            const bool prefix = SameName(Name, PrefixName);
-            known = prefix ? PrefixName : SuffixName;
-            // A character code, a whole number: 37.5 names no character, and rounding it would
-            // frame the cards by one nobody chose.
-            double code = 0;
-            if (SUCCEEDED(ReadNumber(Value, code)) && std::isfinite(code) &&
-                code == std::floor(code) && code >= std::numeric_limits<std::int32_t>::min() &&
-                code <= std::numeric_limits<std::int32_t>::max()) {
-                (prefix ? FSettings.Prefix : FSettings.Suffix) = static_cast<std::int32_t>(code);
-            } else {
-                invalid = InvalidParameterText(prefix ? "Prefix" : "Suffix");
-            }
-        } else {
+        const auto* parameter =
+            std::find_if(Parameters.begin(), Parameters.end(),
+                         [&Name](const TParameter& Known) { return SameName(Name, Known.Name); });
+        if (parameter == Parameters.end()) {
             // EquipmentType, and whatever else the library may set: nothing to keep.
             return;
         }
-        std::erase_if(FInvalid, [known](const auto& entry) { return entry.first == known; });
-        if (!invalid.empty()) {
-            FInvalid.emplace_back(known, invalid);
-            RaiseInvalid(invalid);
+        const auto index = static_cast<std::size_t>(parameter - Parameters.begin());
+        std::erase_if(FInvalid, [index](const auto& entry) { return entry.first == index; });
+        TValue& value = FValues[index];
+        bool typed = false;
+        switch (parameter->Kind) {
+            case TValueKind::Number:
+                // Whatever numeric type the host chose; a text that holds a number is not one.
+                typed = (Value.Type == native::vtR8 || Value.Type == native::vtR4 ||
+                         (Value.Type >= native::vtI1 && Value.Type <= native::vtUInt) ||
+                         Value.Type == native::vtI2 || Value.Type == native::vtI4) &&
+                        SUCCEEDED(ReadNumber(Value, value.Number));
+                break;
+            case TValueKind::Boolean:
+                typed =
+                    Value.Type == native::vtBool && SUCCEEDED(ReadBoolean(Value, value.Boolean));
+                break;
+            case TValueKind::String:
+                typed = (Value.Type == native::vtPWStr || Value.Type == native::vtPStr) &&
+                        SUCCEEDED(ReadText(Value, value.Text));
+                break;
+        }
+        if (!typed) {
+            const std::string invalid = InvalidParameterText(Narrow(parameter->Name));
+            FInvalid.emplace_back(index, invalid);
+            RaiseKBDError(kbd_error::InvalidParameter, invalid);
         }
     });
 }
 
 bool TEquipmentComponent::Open(std::wstring& DeviceID) {
-    if (!FInvalid.empty()) {
-        return Driver().Perform([this] { CheckParameters(); });
+    TCharacterSettings settings;
+    if (!Driver().Perform([&] { settings = Settings(); })) {
+        return false;
     }
-    return Driver().Open(FSettings, DeviceID);
+    return Driver().Open(settings, DeviceID);
 }
 
 bool TEquipmentComponent::DeviceTest(std::wstring& Description) {
-    if (!FInvalid.empty()) {
-        Driver().Perform([this] { CheckParameters(); });
+    TCharacterSettings settings;
+    if (!Driver().Perform([&] { settings = Settings(); }) ||
+        !Driver().DeviceTest(settings, Description)) {
         Description = TKBDUtils::ToWide(Driver().LastErrorText());
         return false;
     }
-    if (!Driver().DeviceTest(FSettings, Description)) {
-        return false;
-    }
-    Description = SettingsMeaning();
+    Description = SettingsMeaning(settings);
     return true;
 }
 
@@ -345,7 +502,11 @@ bool TEquipmentComponent::Invoke(std::int32_t Number, TNativeVariant* Result,
             std::wstring description;
             const bool tested = DeviceTest(description);
             Logger().Debug("DeviceTest(" + SettingsText() + ")", tested);
-            ReplaceBoolean(Params[1], false);
+            // The demo-mode flag: the library shows its demo panel for anything not blank, and
+            // False would read as "Нет".
+            if (!ReplaceString(Params[1], L"")) {
+                return false;
+            }
             return handBack(tested, description);
         }
         case mDoAdditionalAction: {
@@ -373,6 +534,12 @@ bool TEquipmentComponent::Invoke(std::int32_t Number, TNativeVariant* Result,
                 SetInteger(*Result, code);
             }
             return true;
+        }
+        case mGetVersionNumber: {
+            std::wstring version;
+            Driver().GetVersion(version);
+            Logger().Debug("GetVersionNumber(" + TKBDUtils::ToAnsi(version) + ")");
+            return Result == nullptr || SetString(*Result, version);
         }
         case MethodCount:
             break;

@@ -7,90 +7,111 @@
 namespace wedgecard::test {
 namespace {
 
-const TCharacterFrame PercentToEnter{'%', '\r'};
-
-// "%B123?" Enter ";456?" Enter: two tracks, each followed by Enter, as readers are often set up.
-void TypeTwoTrackCard(TKeysBuilder& Build) {
-    Build.Type("%B123?").Tap(13).Type(";456?").Tap(13);
+// The ISO framing of the settings form's defaults: "%" "?", ";" "?", ";" "?", Enter after the card.
+TCharacterFrame Iso(bool Track1, bool Track2, bool Track3, std::string CardSuffix = "\r") {
+    return TCharacterFrame{{{{"%", "?", Track1}, {";", "?", Track2}, {";", "?", Track3}}},
+                           std::move(CardSuffix)};
 }
 
-TEST(CharacterCard, RunsFromThePrefixToTheLastSuffixOfTheBurst) {
+TEST(CharacterCards, AreTheTracksTheDeviceReadsEachWithItsFramingAndConsumeTheWholeCard) {
     TKeys keys;
     TKeysBuilder build(keys);
     build.Type("ab");  // positions 0 to 3, given back
-    TypeTwoTrackCard(build);
-    const int cardEnd = keys.Count() - 1;
+    build.Type("%B12^X?;34=5?").Tap(13);
+    const int firstEnd = keys.Count() - 1;
+    build.Type("%C6?;78?").Tap(13);
+    const int secondEnd = keys.Count() - 1;
     build.Type("x");
 
-    const std::optional<TCharacterCard> card = FindCharacterCard(keys, PercentToEnter);
+    const std::vector<TCharacterCard> both = FindCharacterCards(keys, Iso(true, true, false));
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[0].Data, "%B12^X?;34=5?");
+    // From the Shift press before "%" to the release of the Enter after the card.
+    EXPECT_EQ(both[0].Keys, (TKeyRange{4, firstEnd}));
+    EXPECT_EQ(both[1].Data, "%C6?;78?");
+    EXPECT_EQ(both[1].Keys, (TKeyRange{firstEnd + 1, secondEnd}));
 
-    ASSERT_TRUE(card);
-    EXPECT_EQ(card->Text, "%B123?\r;456?\r");
-    // From the Shift press before "%" to the release of the last Enter.
-    EXPECT_EQ(card->Keys, (TKeyRange{4, cardEnd}));
+    // Track 2 alone, as a track-2 template matches it; track 1 is consumed all the same.
+    const std::vector<TCharacterCard> second = FindCharacterCards(keys, Iso(false, true, false));
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0].Data, ";34=5?");
+    EXPECT_EQ(second[0].Keys, both[0].Keys);
+
+    // Track 3 shares track 2's framing: only its place after track 2 tells them apart.
+    keys.Clear();
+    TKeysBuilder(keys).Type(";34?;56?");
+    const std::vector<TCharacterCard> third = FindCharacterCards(keys, Iso(false, false, true));
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_EQ(third[0].Data, ";56?");
 }
 
-TEST(CharacterCard, MatchesCharactersWithTheirShiftState) {
+TEST(CharacterCards, MatchCharactersWithTheirShiftStateAndFramingOfSeveralCharacters) {
     TKeys keys;
-    TKeysBuilder(keys).Type("5B123?").Tap(13);
-    EXPECT_FALSE(FindCharacterCard(keys, PercentToEnter)) << "5 is not %";
-
-    keys.Clear();
-    TKeysBuilder(keys).Type("%B123/").Tap(13);
-    EXPECT_FALSE(FindCharacterCard(keys, {'%', '?'})) << "/ is not ?";
+    TKeysBuilder(keys).Type("5B123?;4?").Tap(13);
+    EXPECT_EQ(FindCharacterCards(keys, Iso(true, false, false)).size(), 0u) << "5 is not %";
 
     // Caps Lock changes letters only: Shift+5 with it on is still "%".
     keys.Clear();
-    TKeysBuilder(keys).Down(vk::Shift, 3).Tap('5', 3).Up(vk::Shift, 2).Tap('B', 2).Tap(13, 2);
-    ASSERT_TRUE(FindCharacterCard(keys, PercentToEnter));
-    EXPECT_EQ(FindCharacterCard(keys, PercentToEnter)->Text, "%B\r");
+    TKeysBuilder(keys)
+        .Down(vk::Shift, 3)
+        .Tap('5', 3)
+        .Up(vk::Shift, 2)
+        .Tap('B', 2)
+        .Down(vk::Shift, 3)
+        .Tap(0xBF, 3)
+        .Up(vk::Shift, 2);
+    ASSERT_EQ(FindCharacterCards(keys, Iso(true, false, false)).size(), 1u);
+    EXPECT_EQ(FindCharacterCards(keys, Iso(true, false, false))[0].Data, "%B?");
+
+    // A reader that sends Enter after every track: "?" and Enter end each track, nothing the card.
+    keys.Clear();
+    TKeysBuilder(keys).Type("%A?").Tap(13).Type(";1?").Tap(13).Type("z");
+    TCharacterFrame enterAfterEach{{{{"%", "?\r", true}, {";", "?\r", true}, {}}}, ""};
+    const std::vector<TCharacterCard> cards = FindCharacterCards(keys, enterAfterEach);
+    ASSERT_EQ(cards.size(), 1u);
+    EXPECT_EQ(cards[0].Data, "%A?\r;1?\r");
+    EXPECT_EQ(cards[0].Keys.Last, keys.Count() - 3) << "z is not the card's";
 }
 
-TEST(CharacterCard, WithoutAPrefixBeginsAtTheFirstKeyAndWithoutASuffixRunsToTheEnd) {
+TEST(CharacterCards, AreNoneWithoutATrackTheDeviceReadsOrWithOnlyEmptyOnes) {
     TKeys keys;
-    TKeysBuilder(keys).Tap(vk::Tab).Type("12=34?").Tap(13).Type("z");
-
-    const std::optional<TCharacterCard> suffixOnly = FindCharacterCard(keys, {std::nullopt, '\r'});
-    ASSERT_TRUE(suffixOnly);
-    EXPECT_EQ(suffixOnly->Text, "\t12=34?\r");
-    EXPECT_EQ(suffixOnly->Keys.First, 0);
-
-    const std::optional<TCharacterCard> prefixOnly = FindCharacterCard(keys, {'=', std::nullopt});
-    ASSERT_TRUE(prefixOnly);
-    EXPECT_EQ(prefixOnly->Text, "=34?\rz");
-    EXPECT_EQ(prefixOnly->Keys.Last, keys.Count() - 1);
-
-    EXPECT_FALSE(FindCharacterCard(keys, {}));
+    TKeysBuilder(keys).Type("%B1?").Tap(13);
+    EXPECT_EQ(FindCharacterCards(keys, Iso(false, true, false)).size(), 0u);
+    keys.Clear();
+    TKeysBuilder(keys).Type("%?;?").Tap(13);
+    EXPECT_EQ(FindCharacterCards(keys, Iso(true, true, false)).size(), 0u);
+    keys.Clear();
+    TKeysBuilder(keys).Type("?").Tap(13).Type("%1");  // a suffix before the prefix only
+    EXPECT_EQ(FindCharacterCards(keys, Iso(true, false, false)).size(), 0u);
 }
 
-TEST(CharacterCard, IsNoCardWithoutItsFramingOrWithNothingButFraming) {
-    TKeys keys;
-    TKeysBuilder(keys).Tap(13).Type("%B1");
-    EXPECT_FALSE(FindCharacterCard(keys, PercentToEnter)) << "a suffix before the prefix only";
-
-    // Enter pressed with Enter as the suffix and no prefix, or twice, or right after "%".
-    keys.Clear();
-    TKeysBuilder(keys).Tap(13).Tap(13);
-    EXPECT_FALSE(FindCharacterCard(keys, {std::nullopt, '\r'}));
-    keys.Clear();
-    TKeysBuilder(keys).Type("%").Tap(13);
-    EXPECT_FALSE(FindCharacterCard(keys, PercentToEnter));
-
-    // A prefix character that is also the suffix does not end its own card.
-    keys.Clear();
-    TKeysBuilder(keys).Type("%ab");
-    EXPECT_FALSE(FindCharacterCard(keys, {'%', '%'}));
-}
-
-TEST(CharacterCard, KeepsLaterKeysAbleToChangeItOnceItsPrefixIsTyped) {
+TEST(CharacterCards, EndAtTheCardSuffixOrOnceEveryTrackSearchedForIsThere) {
     TKeys keys;
     TKeysBuilder build(keys);
     build.Type("a5");  // 5 without Shift is no "%"
-    EXPECT_EQ(CharacterCardState(keys, PercentToEnter), TCardState::Settled);
-    EXPECT_EQ(CharacterCardState(keys, {std::nullopt, '\r'}), TCardState::Open);
-    TypeTwoTrackCard(build);
-    // Its suffix typed, a later track ending in the same character may still be its own.
-    EXPECT_EQ(CharacterCardState(keys, PercentToEnter), TCardState::Open);
+    EXPECT_EQ(CharacterCardState(keys, Iso(true, true, false)), TCardState::Settled);
+    build.Type("%B1?;2?");
+    EXPECT_EQ(CharacterCardState(keys, Iso(true, true, false)), TCardState::Open)
+        << "its Enter may still come";
+    TCharacterFrame noCardSuffix = Iso(true, true, false, "");
+    EXPECT_EQ(CharacterCardState(keys, noCardSuffix), TCardState::Open)
+        << "track 3 is not read, but may come and is not to reach the window";
+    noCardSuffix.Tracks[2] = {};
+    EXPECT_EQ(CharacterCardState(keys, noCardSuffix), TCardState::Complete);
+    build.Tap(13);
+    EXPECT_EQ(CharacterCardState(keys, Iso(true, true, false)), TCardState::Complete);
+    EXPECT_EQ(CharacterCardState(keys, Iso(false, true, true)), TCardState::Complete)
+        << "the card suffix ends a card whatever tracks it has";
+
+    keys.Clear();
+    TKeysBuilder(keys).Type("%B1?");
+    TCharacterFrame twoCharacters{{{{"%", "?\r", true}, {}, {}}}, ""};
+    EXPECT_EQ(CharacterCardState(keys, twoCharacters), TCardState::Open) << "half a suffix";
+    TCharacterFrame anywhere{{{{"", "?", true}, {}, {}}}, ""};
+    keys.Clear();
+    TKeysBuilder(keys).Type("ab");
+    EXPECT_EQ(CharacterCardState(keys, anywhere), TCardState::Open)
+        << "a track without a prefix may begin at any key";
 }
 
 TEST(CharacterTyping, KnowsWhichKeysTypeACharacterOnTheUsLayout) {

@@ -127,26 +127,38 @@ TEST_F(DriverOpen, AcceptsADeviceWithoutAnyPrefixOrSuffix) {
     EXPECT_EQ(Driver.Devices().Count(), 1);
 }
 
-TEST_F(DriverOpen, RefusesCharacterFramingNoKeyTypesOrThatFramesNothing) {
+TEST_F(DriverOpen, RefusesCharacterFramingThatCannotFrameACardNamingTheParameter) {
+    auto settings = [](auto&& Change) {
+        TCharacterSettings framed;
+        framed.Frame = {{{{"%", "?", true}, {";", "?", true}, {";", "?", false}}}, "\r"};
+        Change(framed);
+        return framed;
+    };
     std::wstring id;
-    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, 0x0416, 13}, id));
+    EXPECT_FALSE(Driver.Open(settings([](auto& S) { S.Frame.Tracks[0].Prefix = "\x16"; }), id));
     EXPECT_EQ(Driver.LastErrorCode(), 6);
-    EXPECT_EQ(Driver.LastErrorText(), "Некорректное значение параметра \"Prefix\"");
-    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, 37, 8}, id));
-    EXPECT_EQ(Driver.LastErrorText(), "Некорректное значение параметра \"Suffix\"");
-    EXPECT_FALSE(Driver.Open(TCharacterSettings{-1, false, 37, 13}, id));
-    EXPECT_EQ(Driver.LastErrorText(), SInvalidSensitivity);
-    EXPECT_FALSE(Driver.Open(TCharacterSettings{100, false, -1, -1}, id));
-    EXPECT_EQ(Driver.LastErrorCode(), 6);
+    EXPECT_EQ(Driver.LastErrorText(), "Параметр \"Track1Prefix\": " + UntypableCharacterText(0x16));
+    EXPECT_FALSE(Driver.Open(settings([](auto& S) { S.Frame.CardSuffix = "\xC0"; }), id));
+    EXPECT_EQ(Driver.LastErrorText(), "Параметр \"CardSuffix\": " + UntypableCharacterText(0xC0));
+    EXPECT_FALSE(Driver.Open(settings([](auto& S) { S.Frame.Tracks[1].Suffix.clear(); }), id));
+    EXPECT_EQ(Driver.LastErrorText().rfind("Параметр \"Track2Suffix\": не задан", 0), 0u);
+    EXPECT_FALSE(Driver.Open(settings([](auto& S) { S.Sensitivity = -1; }), id));
+    EXPECT_EQ(Driver.LastErrorText().rfind("Параметр \"Sensitivity\"", 0), 0u);
+    const auto noTrack =
+        settings([](auto& S) { S.Frame.Tracks[0].Read = S.Frame.Tracks[1].Read = false; });
+    EXPECT_FALSE(Driver.Open(noTrack, id));
+    EXPECT_EQ(Driver.LastErrorText(), SNoCardFraming);
     EXPECT_EQ(Driver.Devices().Count(), 0);
     EXPECT_FALSE(Driver.KeyboardHook().Active());
 
     // The device test checks them before it shows its dialog.
     std::wstring description;
-    EXPECT_FALSE(Driver.DeviceTest(TCharacterSettings{100, false, -1, -1}, description));
+    EXPECT_FALSE(Driver.DeviceTest(noTrack, description));
     EXPECT_EQ(description, TKBDUtils::ToWide(SNoCardFraming));
     EXPECT_EQ(Dialog.Shown, 0);
-    EXPECT_TRUE(Driver.DeviceTest(TCharacterSettings{100, false, -1, 13}, description));
+    // A track not read needs no suffix.
+    EXPECT_TRUE(Driver.DeviceTest(settings([](auto& S) { S.Frame.Tracks[2].Suffix.clear(); }),
+                                  description));
     EXPECT_EQ(Dialog.Shown, 1);
 }
 

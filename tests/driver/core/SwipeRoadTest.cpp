@@ -162,46 +162,45 @@ TEST_F(SwipeRoad, HandsEveryCardFramedByCharactersOverAtOnceWithoutAcknowledgeme
                                const std::string& Data) {
         events.push_back(THostEvent{Source, Message, Data});
     };
+    TCharacterSettings settings;
+    settings.Frame = {{{{"%", "?", true}, {";", "?", true}, {";", "?", false}}}, "\r"};
     std::wstring id;
-    ASSERT_TRUE(framed.Open(TCharacterSettings{100, false, '%', '\r'}, id));
+    ASSERT_TRUE(framed.Open(settings, id));
     Thread.Type("a5");
     Thread.Pump();
     EXPECT_EQ(Chars(), "a") << "5 waits: its key types the prefix with Shift";
     Thread.Advance(150);
     EXPECT_EQ(Chars(), "a5");
 
+    // Each card at its Enter, without waiting the quiet time, and no key of it typed.
     for (int swipe = 0; swipe < 2; ++swipe) {
-        Thread.Type("%B123?");
+        Thread.Type("%B123?;456?");
         Thread.Tap(13);
-        Thread.Type(";456?");
-        Thread.Tap(13);
-        Thread.Advance(150);
+        Thread.Pump();
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(swipe + 1));
     }
     Thread.Type("b");
     Thread.Pump();
-    ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[1],
-              (THostEvent{std::string(id.begin(), id.end()), "TracksData", "%B123?\r;456?\r"}));
+              (THostEvent{std::string(id.begin(), id.end()), "TracksData", "%B123?;456?"}));
     EXPECT_EQ(Chars(), "a5b");
 
-    // A card another object reads whole at its last key ends no burst in which this card may
-    // still grow: it runs to the last suffix the quiet time lets come.
-    const std::string bench = OpenBenchDevice();
-    Thread.Tap(9);
-    Thread.Type("%1?");
-    Thread.Tap(13);
-    Thread.Tap(33);
-    Thread.Type("2");
-    Thread.Tap(34);
-    Thread.Tap(35);
-    Thread.Type("3");
-    Thread.Tap(36);
-    Thread.Tap(13);
+    // A second device on the object waits longer; closing it brings the quiet time back.
+    settings.Sensitivity = 400;
+    settings.Frame.Tracks[0].Read = false;
+    std::wstring slow;
+    ASSERT_TRUE(framed.Open(settings, slow));
+    Thread.Type("%B7?;8?");  // no Enter: the quiet time ends it
     Thread.Advance(150);
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[2].Data, "%1?\r23\r");
-    ASSERT_EQ(Received.size(), 1u);
-    EXPECT_EQ(Received[0], (THostEvent{bench, CardRead, "@1%1?@22@33"}));
+    EXPECT_EQ(events.size(), 2u) << "the longest quiet time of the object's devices";
+    Thread.Advance(300);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[2].Data, "%B7?;8?");
+    EXPECT_EQ(events[3], (THostEvent{std::string(slow.begin(), slow.end()), "TracksData", ";8?"}));
+    ASSERT_TRUE(framed.Close(slow));
+    Thread.Type("%B9?;0?");
+    Thread.Advance(150);
+    EXPECT_EQ(events.size(), 5u);
     EXPECT_EQ(Chars(), "a5b");
 }
 

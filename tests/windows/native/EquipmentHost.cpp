@@ -1,14 +1,15 @@
 // A host that plays 1C's equipment library for the class WedgecardMSR of Wedgecard.dll, as the
-// library reaches a card reader's driver: the object made from the progid after its first dot,
-// every method called by its Russian name, the description, the settings form and the actions
-// read as XML, the settings-form sequence with the device test before any device is connected,
-// the connect sequence (EquipmentType, the revision, the form's settings, Prefix and Suffix,
-// Подключить) for two devices of different framing on one object, real swipes through the
-// system's input whose events it splits into tracks with the library's own rule, and what a
-// careless program does. The module is copied first into a folder whose name holds "&" and a
-// quote, which its log path in the XML must survive; the module is the build's, or the one
-// given on the command line. Prints one line per check; the exit status is the number of
-// failed checks.
+// library reaches a driver added from a file: the object made from the progid after its first
+// dot, every method called by its Russian name, the description, the settings form and the
+// actions read as XML, the settings form filled from the driver's own parameters (their
+// defaults, then an administrator's changes, each value typed as declared), the device test
+// before any device is connected, the connect sequence (EquipmentType, exactly the declared
+// parameters, Подключить) for two devices of different framing on one object, real swipes
+// through the system's input whose events it takes as the library does (СокрЛП) and matches
+// against a magnetic card template, and what a careless program does. The module is copied
+// first, under the name the ZIP gives it, into a folder whose name holds "&" and a quote, which
+// its log path in the XML must survive; the module is the build's, or the one given on the
+// command line. Prints one line per check; the exit status is the number of failed checks.
 #include "tests/windows/native/HostSide.h"
 
 namespace {
@@ -50,7 +51,7 @@ void Append(wchar_t* Target, size_t Capacity, const wchar_t* Tail) {
 
 struct TXmlAttribute {
     wchar_t Name[32];
-    wchar_t Value[512];
+    wchar_t Value[1024];
 };
 struct TXmlElement {
     wchar_t Name[32];
@@ -60,7 +61,7 @@ struct TXmlElement {
 };
 struct TXmlDocument {
     int Count;
-    TXmlElement Elements[16];
+    TXmlElement Elements[32];
 };
 
 bool IsSpace(wchar_t C) {
@@ -177,7 +178,7 @@ bool ParseXml(const wchar_t* Text, TXmlDocument& Document) {
             --depth;
             continue;
         }
-        if ((depth == 0 && ++roots > 1) || Document.Count == 16 || depth == 8) {
+        if ((depth == 0 && ++roots > 1) || Document.Count == 32 || depth == 8) {
             return false;
         }
         TXmlElement& element = Document.Elements[Document.Count];
@@ -222,7 +223,7 @@ bool ParseXml(const wchar_t* Text, TXmlDocument& Document) {
             while (IsSpace(*p)) {
                 ++p;
             }
-            if (!ReadValue(p, attribute.Value, 512)) {
+            if (!ReadValue(p, attribute.Value, 1024)) {
                 return false;
             }
             ++element.AttributeCount;
@@ -271,6 +272,7 @@ const TMethod Methods[] = {
     {L"ПолучитьДополнительныеДействия", L"GetAdditionalActions", 1},
     {L"ВыполнитьДополнительноеДействие", L"DoAdditionalAction", 1},
     {L"ПолучитьОшибку", L"GetLastError", 1},
+    {L"ПолучитьНомерВерсии", L"GetVersionNumber", 0},
 };
 constexpr long MethodCount = sizeof Methods / sizeof Methods[0];
 
@@ -338,60 +340,101 @@ tVariant String(const wchar_t* Value) {
     return text;
 }
 
-// A track of the library's track table: its prefix and suffix characters, 0 for none.
-struct TTrack {
-    wchar_t Prefix;
-    wchar_t Suffix;
-};
-
-// A device as the library sets it up: the framing it derives from its track table (the prefix
-// of the first used track, the suffix of the last) and the tracks.
-struct TDevice {
-    double Prefix;
-    double Suffix;
-    TTrack Tracks[3];
-    int TrackCount;
-    wchar_t ID[64];
-};
-
-// The library's rule: for each used track in order, its prefix found in the rest (the track
-// begins after it, or at the rest's start without it) and its suffix after that (the track
-// ends before it, or at the end without it); the rest begins after that suffix.
-void SplitTracks(const wchar_t* Data, const TDevice& Device, wchar_t (*Tracks)[128]) {
-    const wchar_t* rest = Data;
-    for (int t = 0; t < Device.TrackCount; ++t) {
-        const wchar_t* from = rest;
-        if (const wchar_t* prefix = Find(rest, Device.Tracks[t].Prefix)) {
-            from = prefix + 1;
+// A number as the form holds it: digits, a sign, a decimal point.
+double ParseNumber(const wchar_t* Text) {
+    const bool negative = *Text == '-';
+    double value = 0;
+    double scale = 0;
+    for (const wchar_t* c = Text + (negative ? 1 : 0); *c != 0; ++c) {
+        if (*c == '.') {
+            scale = 1;
+        } else {
+            value = value * 10 + (*c - '0');
+            scale *= 10;
         }
-        const wchar_t* suffix = Find(from, Device.Tracks[t].Suffix);
-        const wchar_t* end = suffix != nullptr ? suffix : from + Length(from);
-        size_t i = 0;
-        for (; from + i < end && i + 1 < 128; ++i) {
-            Tracks[t][i] = from[i];
-        }
-        Tracks[t][i] = 0;
-        rest = suffix != nullptr ? suffix + 1 : end;
     }
+    value = scale > 0 ? value / scale : value;
+    return negative ? -value : value;
 }
 
-// The connect sequence: the equipment type, the revision, the form's settings, the framing,
-// Подключить.
-bool Connect(IComponentBase* Object, TDevice& Device, double Sensitivity = 100) {
-    SetParameter(Object, L"EquipmentType", String(L"СчитывательМагнитныхКарт"));
-    Call(Object, L"ПолучитьРевизиюИнтерфейса", nullptr, 0);
-    tVariant flag = {};
-    SetBoolean(flag, false);
-    const bool set = SetParameter(Object, L"Sensitivity", Number(Sensitivity)) &&
-                     SetParameter(Object, L"LogEnabled", flag) &&
-                     SetParameter(Object, L"Prefix", Number(Device.Prefix)) &&
-                     SetParameter(Object, L"Suffix", Number(Device.Suffix));
+// The library's settings form of one device: each parameter the driver declared, with its type
+// and the value the administrator left in it.
+struct TField {
+    wchar_t Name[32];
+    wchar_t Type[16];
+    wchar_t Value[64];
+};
+struct TForm {
+    int Count;
+    TField Fields[24];
+};
+
+// The form as the library builds it from ПолучитьПараметры: every parameter at its default.
+bool ReadForm(TForm& Form) {
+    static wchar_t text[16384];
+    Form.Count = 0;
+    if (!CallForText(L"ПолучитьПараметры", text, 16384) || !ParseXml(text, Xml)) {
+        return false;
+    }
+    for (int i = 0; const TXmlElement* parameter = Element(Xml, L"Parameter", i); ++i) {
+        TField& field = Form.Fields[Form.Count++];
+        Copy(field.Name, 32, Attribute(parameter, L"Name"));
+        Copy(field.Type, 16, Attribute(parameter, L"TypeValue"));
+        Copy(field.Value, 64, Attribute(parameter, L"DefaultValue"));
+    }
+    return Form.Count > 0;
+}
+
+// An administrator's change in the form.
+TForm Changed(TForm Form, const wchar_t* Name, const wchar_t* Value) {
+    bool found = false;
+    for (int i = 0; i < Form.Count; ++i) {
+        if (Same(Form.Fields[i].Name, Name)) {
+            Copy(Form.Fields[i].Value, 64, Value);
+            found = true;
+        }
+    }
+    if (!found) {
+        Print("     the form has no field ");
+        Print(Name);
+        Print("\n");
+        ++Failures;
+    }
+    return Form;
+}
+
+// A field's value typed as the driver declared it.
+tVariant Typed(const TField& Field) {
+    tVariant value = {};
+    if (Same(Field.Type, L"Number")) {
+        value = Number(ParseNumber(Field.Value));
+    } else if (Same(Field.Type, L"Boolean")) {
+        SetBoolean(value, Same(Field.Value, L"true"));
+    } else {
+        SetString(value, Field.Value);
+    }
+    return value;
+}
+
+// What the library sends before Подключить or ТестУстройства: the equipment type, then each
+// field of the form. True when every parameter was accepted.
+bool SendSettings(IComponentBase* Object, const TForm& Form) {
+    bool set = SetParameter(Object, L"EquipmentType", String(L"СчитывательМагнитныхКарт"));
+    for (int i = 0; i < Form.Count; ++i) {
+        set = SetParameter(Object, Form.Fields[i].Name, Typed(Form.Fields[i])) && set;
+    }
+    return set;
+}
+
+// The connect sequence: the settings, then Подключить; ID receives the device's.
+bool Connect(IComponentBase* Object, const TForm& Form, wchar_t* ID) {
+    const bool set = SendSettings(Object, Form);
     tVariant id = {};
     SetString(id, L"");
-    const bool opened = set && IsTrue(Call(Object, L"Подключить", &id, 1));
-    Copy(Device.ID, 64, id.vt == VTYPE_PWSTR ? id.pwstrVal : L"");
+    const bool opened = IsTrue(Call(Object, L"Подключить", &id, 1));
+    Copy(ID, 64, id.vt == VTYPE_PWSTR ? id.pwstrVal : L"");
     Release(id);
-    return opened;
+    return set && opened;
 }
 
 bool Disconnect(const wchar_t* ID) {
@@ -428,6 +471,9 @@ void TypeText(const wchar_t* Characters) {
             case '=':
                 key = 0xBB;
                 break;
+            case '\r':
+                key = 0x0D;
+                break;
             default:
                 break;
         }
@@ -460,36 +506,44 @@ bool WindowShows(const wchar_t* Expected) {
     return false;
 }
 
-// The event of Device among the last Count events; null when it has none.
-const TEvent* EventOf(const TDevice& Device, int Count) {
+// The event of the device ID among the last Count events; null when it has none.
+const TEvent* EventOf(const wchar_t* ID, int Count) {
     for (int i = 1; i <= Count && i <= Connection.EventCount; ++i) {
         const TEvent& event = Connection.Events[(Connection.EventCount - i) % 16];
-        if (Same(event.Source, Device.ID)) {
+        if (Same(event.Source, ID)) {
             return &event;
         }
     }
     return nullptr;
 }
 
-// The card's event of Device is TracksData, and its tracks are Expected.
-void CheckCard(const TDevice& Device, int Events, const wchar_t* const* Expected,
-               const char* What) {
-    const TEvent* event = EventOf(Device, Events);
+// The card's code as the library takes it from the event's data: СокрЛП.
+void CardCode(const wchar_t* Data, wchar_t* Code, size_t Capacity) {
+    while (IsSpace(*Data)) {
+        ++Data;
+    }
+    Copy(Code, Capacity, Data);
+    for (size_t i = Length(Code); i > 0 && IsSpace(Code[i - 1]); --i) {
+        Code[i - 1] = 0;
+    }
+}
+
+// The card's event of the device ID is TracksData, and its code is Expected.
+void CheckCard(const wchar_t* ID, int Events, const wchar_t* Expected, const char* What) {
+    const TEvent* event = EventOf(ID, Events);
     if (!Check(event != nullptr, What)) {
         return;
     }
     CheckText(event->Message, L"TracksData", "  its message");
-    wchar_t tracks[3][128] = {};
-    SplitTracks(event->Data, Device, tracks);
-    bool same = true;
-    for (int t = 0; t < Device.TrackCount; ++t) {
-        same = same && Same(tracks[t], Expected[t]);
-    }
-    if (!Check(same, "  its tracks, split by the library's rule")) {
-        Print("     data \"");
-        Print(event->Data);
-        Print("\"\n");
-    }
+    wchar_t code[256];
+    CardCode(event->Data, code, 256);
+    CheckText(code, Expected, "  the card's code, as the library trims it");
+}
+
+// A magnetic card template of the configuration: the code's prefix, suffix and length.
+bool MatchesTemplate(const wchar_t* Code, wchar_t Prefix, wchar_t Suffix, size_t Size) {
+    const size_t length = Length(Code);
+    return length == Size && Code[0] == Prefix && Code[length - 1] == Suffix;
 }
 
 // ---- The checks ----
@@ -534,7 +588,7 @@ void CheckStart(HANDLE Module, GetClassObjectPtr& GetClassObject, DestroyObjectP
         void* name = const_cast<WCHAR_T*>(russian);
         Memory.FreeMemory(&name);
     }
-    Check(found, "ten methods, found by Russian and English names in any letter case");
+    Check(found, "eleven methods, found by Russian and English names in any letter case");
     Check(shaped, "  their Russian names and parameter counts");
 }
 
@@ -564,29 +618,46 @@ void CheckSettingsForm(const wchar_t* LogPath) {
         }
         Check(named, "  Name, Description and the flags as true or false");
         CheckText(Attribute(root, L"IsEmulator"), L"false", "  no emulator");
+        Check(Same(Attribute(root, L"IntegrationComponent"), L"false") &&
+                  Same(Attribute(root, L"MainDriverInstalled"), L"true"),
+              "  no integration component to install, the driver installed");
     } else {
         Print(text);
     }
 
-    Check(CallForText(L"ПолучитьПараметры", text, 4096), "ПолучитьПараметры");
-    if (Check(ParseXml(text, Xml) && Same(Xml.Elements[0].Name, L"Settings") &&
-                  Element(Xml, L"Page") && Element(Xml, L"Group"),
-              "  Settings, a Page, a Group")) {
-        const TXmlElement* sensitivity = Element(Xml, L"Parameter", 0);
-        const TXmlElement* log = Element(Xml, L"Parameter", 1);
-        Check(Same(Attribute(sensitivity, L"Name"), L"Sensitivity") &&
-                  Same(Attribute(sensitivity, L"TypeValue"), L"Number") &&
-                  Same(Attribute(sensitivity, L"DefaultValue"), L"100") &&
-                  Attribute(sensitivity, L"Caption") && Attribute(sensitivity, L"ReadOnly"),
-              "  Sensitivity, a number, 100 by default");
-        Check(Same(Attribute(log, L"Name"), L"LogEnabled") &&
-                  Same(Attribute(log, L"TypeValue"), L"Boolean") &&
-                  Same(Attribute(log, L"DefaultValue"), L"false") &&
-                  Contains(Attribute(log, L"Description"), LogPath),
-              "  LogEnabled, a boolean, false by default, naming the log");
-    } else {
-        Print(text);
+    // The form the library builds: the driver's parameters, each of its type, at its default.
+    static const wchar_t* const declared[][3] = {
+        {L"Sensitivity", L"Number", L"100"}, {L"CardSuffix", L"String", L"#13"},
+        {L"Track1", L"Boolean", L"true"},    {L"Track1Prefix", L"String", L"%"},
+        {L"Track1Suffix", L"String", L"?"},  {L"Track2", L"Boolean", L"true"},
+        {L"Track2Prefix", L"String", L";"},  {L"Track2Suffix", L"String", L"?"},
+        {L"Track3", L"Boolean", L"false"},   {L"Track3Prefix", L"String", L";"},
+        {L"Track3Suffix", L"String", L"?"},  {L"LogEnabled", L"Boolean", L"false"},
+    };
+    constexpr int declaredCount = sizeof declared / sizeof declared[0];
+    TForm form;
+    if (Check(ReadForm(form) && Same(Xml.Elements[0].Name, L"Settings") && Element(Xml, L"Page") &&
+                  Element(Xml, L"Group", 2),
+              "ПолучитьПараметры: Settings, a Page, groups of parameters")) {
+        bool same = form.Count == declaredCount;
+        for (int i = 0; same && i < declaredCount; ++i) {
+            same = Same(form.Fields[i].Name, declared[i][0]) &&
+                   Same(form.Fields[i].Type, declared[i][1]) &&
+                   Same(form.Fields[i].Value, declared[i][2]);
+            const TXmlElement* parameter = Element(Xml, L"Parameter", i);
+            same = same && Attribute(parameter, L"Caption") &&
+                   Attribute(parameter, L"Description") && Attribute(parameter, L"ReadOnly");
+        }
+        Check(same, "  the twelve parameters, their types and defaults, captioned and described");
+        Check(Contains(Attribute(Element(Xml, L"Parameter", declaredCount - 1), L"Description"),
+                       LogPath),
+              "  LogEnabled's description names the log");
     }
+    const tVariant version = Call(Reader, L"ПолучитьНомерВерсии", nullptr, 0);
+    CheckText(version.vt == VTYPE_PWSTR ? version.pwstrVal : nullptr, WEDGECARD_VERSION,
+              "ПолучитьНомерВерсии: the module's version");
+    tVariant held = version;
+    Release(held);
 
     Check(CallForText(L"ПолучитьДополнительныеДействия", text, 4096) && ParseXml(text, Xml) &&
               Xml.Count == 1 && Same(Xml.Elements[0].Name, L"Actions"),
@@ -599,65 +670,113 @@ void CheckSettingsForm(const wchar_t* LogPath) {
     Check(StartsWith(text, L"Неизвестное дополнительное действие"), "  naming it unknown");
 }
 
-// ТестУстройства after the settings and without Подключить: it checks them first.
-void CheckDeviceTest() {
-    tVariant flag = {};
-    SetBoolean(flag, true);
-    SetParameter(Reader, L"EquipmentType", String(L"СчитывательМагнитныхКарт"));
-    Check(SetParameter(Reader, L"Sensitivity", Number(100)) &&
-              SetParameter(Reader, L"LogEnabled", flag) &&
-              SetParameter(Reader, L"Prefix", Number(37)) &&
-              SetParameter(Reader, L"Suffix", Number(13)) &&
-              SetParameter(Reader, L"СовсемДругой", Number(1)),
-          "УстановитьПараметр: the settings, and an unknown one accepted");
+TForm Defaults;
 
+// ТестУстройства, with what the form holds after the device test's settings; the result text in
+// Text.
+bool DeviceTest(const TForm& Form, wchar_t* Text, size_t Capacity, bool* DemoBlank = nullptr) {
+    SendSettings(Reader, Form);
     tVariant params[2] = {};
     SetString(params[0], L"");
-    SetString(params[1], L"a string of the host's, replaced");
+    // What the library passes for the demo flag before it reads it.
+    SetString(params[1], L"");
     const uintptr_t timer = SetTimer(nullptr, 0, 50, &OnDialogTimer);
-    Check(IsTrue(Call(Reader, L"ТестУстройства", params, 2)),
-          "ТестУстройства shows its dialog until the user closes it");
+    const bool tested = IsTrue(Call(Reader, L"ТестУстройства", params, 2));
     KillTimer(nullptr, timer);
+    Copy(Text, Capacity, params[0].vt == VTYPE_PWSTR ? params[0].pwstrVal : L"");
+    if (DemoBlank != nullptr) {
+        // The library shows its demo panel for any flag whose text is not blank.
+        *DemoBlank = IsString(params[1], L"");
+    }
+    Release(params[0]);
+    Release(params[1]);
+    return tested;
+}
+
+// ТестУстройства after the settings and without Подключить: it checks them first.
+void CheckDeviceTest() {
+    Check(ReadForm(Defaults), "the settings form, read");
+    Check(SetParameter(Reader, L"СовсемДругой", Number(1)),
+          "УстановитьПараметр of an unknown name");
+    wchar_t text[1024];
+    bool demoBlank = false;
+    Check(DeviceTest(Defaults, text, 1024, &demoBlank),
+          "ТестУстройства on the defaults shows its dialog until the user closes it");
     CheckNumber(DialogsClosed, 1, "  the dialog was there");
-    Check(params[0].vt == VTYPE_PWSTR && Contains(params[0].pwstrVal, L"«%»") &&
-              Contains(params[0].pwstrVal, L"Enter"),
+    Check(Contains(text, L"«%»") && Contains(text, L"Enter") && Contains(text, L"Дорожка 3"),
           "  its text tells what the framing means");
-    Check(IsBoolean(params[1], false), "  no demo mode");
-    Release(params[0]);
-    Release(params[1]);
+    Check(demoBlank, "  the demo flag is an empty string: no demo panel");
 
-    wchar_t text[256];
-    Check(SetParameter(Reader, L"Prefix", Number(1103)), "a prefix no key types is set");
-    SetString(params[0], L"");
-    Check(!IsTrue(Call(Reader, L"ТестУстройства", params, 2)), "  and ТестУстройства refuses it");
-    CheckText(params[0].vt == VTYPE_PWSTR ? params[0].pwstrVal : nullptr,
-              L"Некорректное значение параметра \"Prefix\"", "  saying why, without a dialog");
+    // Settings that frame no card: the test says which parameter, and shows no dialog.
+    struct TBad {
+        const wchar_t* Name;
+        const wchar_t* Value;
+        const wchar_t* Start;
+    };
+    const TBad bad[] = {
+        {L"Track1Prefix", L"#", L"Параметр \"Track1Prefix\": после «#»"},
+        {L"CardSuffix", L"Ж", L"Параметр \"CardSuffix\": символ с кодом 1046"},
+        {L"Track2Suffix", L"", L"Параметр \"Track2Suffix\": не задан"},
+        {L"Sensitivity", L"100.5", L"Параметр \"Sensitivity\": пауза задаётся целым"},
+        {L"Sensitivity", L"-1", L"Параметр \"Sensitivity\": пауза не может"},
+    };
+    for (const TBad& setting : bad) {
+        const bool refused =
+            !DeviceTest(Changed(Defaults, setting.Name, setting.Value), text, 1024);
+        if (!Check(refused && StartsWith(text, setting.Start) && LastError() == 6,
+                   "  a bad setting: ТестУстройства fails with error 6, naming it")) {
+            Print("     ");
+            Print(text);
+            Print("\n");
+        }
+    }
+    TForm noTrack = Changed(Changed(Defaults, L"Track1", L"false"), L"Track2", L"false");
+    Check(!DeviceTest(noTrack, text, 1024) && StartsWith(text, L"Не выбрана ни одна дорожка"),
+          "  and no track chosen");
     CheckNumber(DialogsClosed, 1, "  (no second dialog)");
-    Release(params[0]);
-    Release(params[1]);
 
-    Check(!SetParameter(Reader, L"Prefix", Number(37.5)), "a prefix of 37.5 is refused");
-    CheckNumber(LastError(text), 6, "  with error 6");
+    // A value of the wrong type fails where it is set, and the device is not connected with the
+    // value before it until a good one comes.
+    SendSettings(Reader, Defaults);
+    Check(!SetParameter(Reader, L"Track1", String(L"true")) && LastError() == 6,
+          "a Boolean sent as text: УстановитьПараметр fails with error 6");
     tVariant id = {};
     SetString(id, L"");
     Check(!IsTrue(Call(Reader, L"Подключить", &id, 1)) && LastError() == 6,
-          "  nor does Подключить open with the prefix before it");
+          "  nor does Подключить connect with the value before it");
     Release(id);
+    tVariant integer = {};
+    integer.vt = VTYPE_I4;
+    integer.lVal = 100;
+    Check(SetParameter(Reader, L"Sensitivity", integer) && SendSettings(Reader, Defaults),
+          "  an integer for a Number is accepted, as is the good value");
 }
 
-const wchar_t* const Track1 = L"B4000123456789^TEST/CARD^25121010000";
-const wchar_t* const Track2 = L"4000123456789=25121010000";
+const wchar_t* const Track1 = L"%B4000123456789^TEST/CARD^25121010000?";
+const wchar_t* const Track2 = L";4000123456789=25121010000?";
 
-// Two devices on one object: one framed by "%" and Enter with tracks 1 and 2, one by ";" and
-// "?" with track 2; typing before and after each swipe reaches the window.
-void CheckSwipes() {
-    TDevice both = {37, 13, {{'%', '?'}, {';', '?'}}, 2, {}};
-    TDevice second = {59, 63, {{';', '?'}}, 1, {}};
-    Check(Connect(Reader, both) && Length(both.ID) == 36, "Подключить: a device, its ID");
-    Check(Connect(Reader, second) && Length(second.ID) == 36 && !Same(both.ID, second.ID),
-          "Подключить: a second device on the object, with another framing");
+// Two devices on one object: an ISO reader on the form's defaults (tracks 1 and 2, Enter after
+// the card) and a discount-card reader of track 2 only that sends nothing after it; typing
+// before and after each swipe reaches the window, and no key of a card.
+void CheckSwipes(const wchar_t* LogPath) {
+    // The log: off until a device is connected with it on, whatever was called before.
+    Check(GetFileAttributesW(LogPath) == 0xFFFFFFFF,
+          "no log from the object, the form, the device tests or the refused settings");
+    wchar_t iso[64];
+    wchar_t discount[64];
+    Check(Connect(Reader, Defaults, iso) && Length(iso) == 36,
+          "the library's sequence on the defaults connects a device");
+    const TForm discountForm =
+        Changed(Changed(Changed(Defaults, L"Track1", L"false"), L"CardSuffix", L""), L"LogEnabled",
+                L"true");
+    Check(Connect(Reader, discountForm, discount) && Length(discount) == 36 && !Same(iso, discount),
+          "  and a second device on the object, with another framing");
 
-    Window = CreateWindowExW(0, L"EDIT", L"", 0x10CF0000, 40, 40, 400, 60, nullptr, nullptr,
+    Check(GetFileAttributesW(LogPath) != 0xFFFFFFFF,
+          "  which keeps the log, under the module's name");
+
+    // Multi-line, taking Enter: an Enter of a card that reached it would show.
+    Window = CreateWindowExW(0, L"EDIT", L"", 0x10CF1004, 40, 40, 400, 60, nullptr, nullptr,
                              nullptr, nullptr);
     for (int i = 0; i < 40 && GetForegroundWindow() != Window; ++i) {
         SetForegroundWindow(Window);
@@ -668,45 +787,41 @@ void CheckSwipes() {
     TypeText(L"12");
     Check(WindowShows(L"12"), "typing before a swipe reaches the window");
     int events = Connection.EventCount;
-    wchar_t card[160] = L"%";
-    Append(card, 160, Track1);
-    Append(card, 160, L"?\r;");
+    wchar_t card[160] = {};
+    Copy(card, 160, Track1);
     Append(card, 160, Track2);
-    Append(card, 160, L"?\r");
+    Append(card, 160, L"\r");
     TypeText(card);
     Pump(10000, events + 2);
-    CheckNumber(Connection.EventCount - events, 2, "a swipe of two tracks: an event per device");
-    const wchar_t* const bothTracks[] = {Track1, Track2};
-    CheckCard(both, 2, bothTracks, "  the first device's");
-    CheckCard(second, 2, bothTracks + 1, "  the second device's");
+    CheckNumber(Connection.EventCount - events, 2,
+                "a swipe of two tracks and Enter: an event per device");
+    wchar_t both[160] = {};
+    Copy(both, 160, Track1);
+    Append(both, 160, Track2);
+    CheckCard(iso, 2, both, "  the ISO device's: tracks 1 and 2 with their framing");
+    CheckCard(discount, 2, Track2, "  the discount device's: track 2");
+    wchar_t code[256] = {};
+    if (const TEvent* event = EventOf(discount, 2)) {
+        CardCode(event->Data, code, 256);
+    }
+    Check(MatchesTemplate(code, ';', '?', Length(Track2)), "  which a track-2 template matches");
     TypeText(L"34");
     Check(WindowShows(L"1234"), "typing after it reaches the window, and no key of the card");
 
     events = Connection.EventCount;
-    TypeText(L";5555=1111?\r");
-    Pump(10000, events + 1);
+    TypeText(L";5555=1111?");
+    Pump(10000, events + 2);
     Pump(300, 1 << 30);
-    CheckNumber(Connection.EventCount - events, 1, "a swipe of track 2 only: one event");
-    const wchar_t* const secondTracks[] = {L"5555=1111"};
-    CheckCard(second, 1, secondTracks, "  the second device's");
+    CheckNumber(Connection.EventCount - events, 2,
+                "a reader that sends track 2 and nothing after it: an event per device");
+    CheckCard(iso, 2, L";5555=1111?", "  the ISO device's, after the quiet time");
+    CheckCard(discount, 2, L";5555=1111?", "  the discount device's");
     TypeText(L"5");
     Check(WindowShows(L"12345"), "  and typing after it reaches the window");
 
-    Check(Disconnect(both.ID) && Disconnect(second.ID), "Отключить both devices");
+    Check(Disconnect(iso) && Disconnect(discount), "Отключить both devices");
     wchar_t text[256];
-    Check(!Disconnect(both.ID) && LastError(text) == 1, "Отключить of a closed device: error 1");
-
-    // Without a prefix every key is held until the quiet time has passed.
-    TDevice suffixOnly = {-1, 13, {{';', '?'}}, 1, {}};
-    Check(Connect(Reader, suffixOnly), "Подключить a device framed by its suffix alone");
-    TypeText(L"6");
-    Check(WindowShows(L"123456"), "  typing reaches the window after the quiet time");
-    events = Connection.EventCount;
-    TypeText(L";777=888?\r");
-    Pump(10000, events + 1);
-    const wchar_t* const suffixTracks[] = {L"777=888"};
-    CheckCard(suffixOnly, 1, suffixTracks, "  a swipe");
-    Check(Disconnect(suffixOnly.ID), "  Отключить");
+    Check(!Disconnect(iso) && LastError(text) == 1, "Отключить of a closed device: error 1");
 }
 
 // What the host can get wrong fails the call, with a reason for the program's exception.
@@ -739,8 +854,8 @@ void CheckDestroyInHandler(GetClassObjectPtr GetClassObject, DestroyObjectPtr De
     }
     other->setMemManager(&Memory);
     other->Init(static_cast<IAddInDefBase*>(&handler));
-    TDevice device = {37, 13, {}, 0, {}};
-    Check(Connect(other, device), "  with a device");
+    wchar_t id[64];
+    Check(Connect(other, Defaults, id), "  with a device");
     TypeText(L"%9?\r");
     Pump(10000, 1, handler);
     CheckNumber(handler.EventCount, 1, "  its card reaches the handler");
@@ -783,11 +898,14 @@ extern "C" int HostMain() {
     CreateDirectoryW(folder, nullptr);
     wchar_t module[512] = {};
     Copy(module, 512, folder);
-    Append(module, 512, L"\\Wedgecard.dll");
+    // The name the ZIP gives the module of this architecture, and its log's.
+    const bool x64 = sizeof(void*) == 8;
+    Append(module, 512, x64 ? L"\\Wedgecard-x64.dll" : L"\\Wedgecard-x86.dll");
     wchar_t logPath[512] = {};
     Copy(logPath, 512, folder);
-    Append(logPath, 512, L"\\Wedgecard.log");
+    Append(logPath, 512, x64 ? L"\\Wedgecard-x64.log" : L"\\Wedgecard-x86.log");
     Check(CopyFileW(source, module, 0) != 0, "the module copied into a folder named with & and '");
+    DeleteFileW(logPath);
 
     HANDLE library = LoadLibraryW(module);
     GetClassObjectPtr getClassObject = nullptr;
@@ -798,7 +916,7 @@ extern "C" int HostMain() {
     if (Reader != nullptr) {
         CheckSettingsForm(logPath);
         CheckDeviceTest();
-        CheckSwipes();
+        CheckSwipes(logPath);
         CheckBadInput();
         CheckDestroyInHandler(getClassObject, destroy);
         Reader->Done();

@@ -51,6 +51,8 @@ IMPORT HANDLE __stdcall LoadLibraryW(const wchar_t*);
 IMPORT unsigned long __stdcall GetModuleFileNameW(HANDLE, wchar_t*, unsigned long);
 IMPORT int __stdcall CreateDirectoryW(const wchar_t*, void*);
 IMPORT int __stdcall CopyFileW(const wchar_t*, const wchar_t*, int);
+IMPORT int __stdcall DeleteFileW(const wchar_t*);
+IMPORT unsigned long __stdcall GetFileAttributesW(const wchar_t*);
 IMPORT wchar_t* __stdcall GetCommandLineW();
 IMPORT void* __stdcall GetProcAddress(HANDLE, const char*);
 IMPORT int __stdcall FreeLibrary(HANDLE);
@@ -474,7 +476,7 @@ void Release(tVariant& Value) {
     Value = tVariant{};
 }
 
-bool IsBoolean(const tVariant& Value, bool Truth) {
+[[maybe_unused]] bool IsBoolean(const tVariant& Value, bool Truth) {
     return Value.vt == VTYPE_BOOL && Value.bVal == Truth;
 }
 
