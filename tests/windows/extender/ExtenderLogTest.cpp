@@ -107,11 +107,14 @@ TEST_F(ExtenderLog, InitWritesTheEventBufferDepthTheHostReports) {
     deep->Depth = 100;
     const auto small = TEventSink::Create();
     small->DepthLimit = 2;
+    const auto silent = TEventSink::Create();
+    silent->ReportsDepth = false;
     const auto plain = TEventSink::Create(false);
 
     ASSERT_EQ(init->Init(TEventSink::Create().Get()), S_OK);
     ASSERT_EQ(init->Init(deep.Get()), S_OK);
     ASSERT_EQ(init->Init(small.Get()), S_OK);
+    ASSERT_EQ(init->Init(silent.Get()), S_OK);
     ASSERT_EQ(init->Init(plain.Get()), S_OK);
 
     // A host that already keeps more is left as it is.
@@ -120,6 +123,7 @@ TEST_F(ExtenderLog, InitWritesTheEventBufferDepthTheHostReports) {
                            Debug("Init(EventBufferDepth:64)"),
                            Debug("Init(EventBufferDepth:100)"),
                            Debug("Init(EventBufferDepth:2)"),
+                           Debug("Init(EventBufferDepth:unknown)"),
                        }));
 }
 

@@ -203,7 +203,9 @@ HRESULT TEventSink::GetEventBufferDepth(long* Value) {
     if (Value == nullptr) {
         return E_POINTER;
     }
-    *Value = Depth;
+    if (ReportsDepth) {
+        *Value = Depth;
+    }
     return S_OK;
 }
 

@@ -125,6 +125,8 @@ public:
     // never more than DepthLimit.
     long Depth = 1;
     long DepthLimit = 1L << 30;
+    // Off: GetEventBufferDepth answers S_OK and writes nothing, as some hosts do.
+    bool ReportsDepth = true;
     // A buffering host, as the platform is: ExternalEvent only stores the event, and drops it
     // into Dropped when the buffer already holds Depth events; Deliver hands them to OnEvent
     // in order, each kept in the buffer until its handler returns.
