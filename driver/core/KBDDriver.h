@@ -29,6 +29,15 @@ struct TCharacterSettings {
     TCharacterFrame Frame;
 };
 
+// The depth each binding asks of the host's event buffer when the host connects. The host
+// keeps each object's events in a buffer of one until told otherwise, and drops what does not
+// fit. A driver that waits for acknowledgements hands out the next event only when the host
+// acknowledges one, so a host that acknowledges from its handler needs room for two (the event
+// it handles and the one its acknowledgement releases); code that acknowledges from elsewhere
+// can release them faster than they are handled, and a driver that waits for none hands out
+// every card as it is read.
+inline constexpr std::int32_t HostEventBufferDepth = 64;
+
 // What the driver needs of the platform it runs on.
 struct TDriverServices {
     TCapturePlatform& Capture;

@@ -1,5 +1,7 @@
 #include "driver/host/ole1C.h"
 
+#include <string>
+
 #include "driver/capture/WinCapturePlatform.h"
 #include "driver/core/EventLogText.h"
 #include "driver/core/untUtils.h"
@@ -24,7 +26,34 @@ HRESULT Tole1C::Init(IDispatch* Connection) {
         Connection->QueryInterface(IID_IAsyncEvent,
                                    reinterpret_cast<void**>(FAsyncEvent.GetAddressOf()));
     }
+    if (FAsyncEvent) {
+        // The host's code runs in these calls and may hand over another sink meanwhile.
+        const Microsoft::WRL::ComPtr<IAsyncEvent> sink = FAsyncEvent;
+        RaiseEventBufferDepth(*sink.Get());
+    }
     return S_OK;
+}
+
+void Tole1C::RaiseEventBufferDepth(IAsyncEvent& Sink) noexcept {
+    // Some hosts answer S_OK and write nothing: what stays in the variable is no depth.
+    constexpr long Unknown = -1;
+    long depth = Unknown;
+    if (FAILED(Sink.GetEventBufferDepth(&depth)) || depth < HostEventBufferDepth) {
+        Sink.SetEventBufferDepth(HostEventBufferDepth);
+        depth = Unknown;
+        if (FAILED(Sink.GetEventBufferDepth(&depth))) {
+            depth = Unknown;
+        }
+    }
+    try {
+        if (depth == Unknown) {
+            AddinLogger().Debug("Init(EventBufferDepth:unknown)");
+        } else {
+            AddinLogger().Debug("Init(EventBufferDepth:" + std::to_string(depth) + ")");
+        }
+    } catch (...) {
+        // A log line the memory has no room for is not worth failing the connection for.
+    }
 }
 
 HRESULT Tole1C::Done() {

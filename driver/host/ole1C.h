@@ -34,6 +34,9 @@ protected:
     void Detach() noexcept override { FAsyncEvent.Reset(); }
 
 private:
+    // Asks the host for the depth the event handshake needs and logs the depth it reports.
+    void RaiseEventBufferDepth(IAsyncEvent& Sink) noexcept;
+
     Microsoft::WRL::ComPtr<IAsyncEvent> FAsyncEvent;
 };
 

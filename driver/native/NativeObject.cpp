@@ -21,14 +21,6 @@ namespace {
 using native::TChar;
 using native::TNativeVariant;
 
-// The host keeps each object's events in a queue of one until told otherwise, and drops what
-// does not fit. A driver that waits for acknowledgements hands out the next event only when the
-// host acknowledges one, so a host that acknowledges from its handler needs room for two (the
-// event it handles and the one its acknowledgement releases); code that acknowledges from
-// elsewhere can release them faster than they are handled, and a driver that waits for none
-// hands out every card as it is read.
-constexpr std::int32_t EventBufferDepth = 64;
-
 std::mutex& LiveLock() {
     static std::mutex lock;
     return lock;
@@ -145,8 +137,8 @@ bool TNativeObject::Init(native::TAddInDefBase* Connection) noexcept {
         return false;
     }
     FConnection = Connection;
-    if (Connection->Table->GetEventBufferDepth(Connection) < EventBufferDepth) {
-        Connection->Table->SetEventBufferDepth(Connection, EventBufferDepth);
+    if (Connection->Table->GetEventBufferDepth(Connection) < HostEventBufferDepth) {
+        Connection->Table->SetEventBufferDepth(Connection, HostEventBufferDepth);
     }
     return true;
 }

@@ -24,9 +24,13 @@ protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(Apartment.Status());
         ASSERT_TRUE(Module.Loaded());
-        Extender = ExtenderOf(Module.Create().Get());
+        Driver = Module.Create();
+        Extender = ExtenderOf(Driver.Get());
     }
-    void TearDown() override { Extender.Reset(); }
+    void TearDown() override {
+        Extender.Reset();
+        Driver.Reset();
+    }
 
     // The extender's lines written since the test began.
     std::vector<TLine> Lines() const {
@@ -58,6 +62,7 @@ protected:
 
     TComApartment Apartment;
     TPrivateDriver Module{WindowsPath(WEDGECARD_DRIVER_DLL)};
+    ComPtr<ILumMSRKBD1C> Driver;
     ComPtr<ILanguageExtender> Extender;
 
 private:
@@ -93,6 +98,32 @@ TEST_F(ExtenderLog, LookupsWriteTheirQuestionAndAnswer) {
                            Debug("ToleAddin.GetNParams(9, 2)=0"),
                            Debug("ToleAddin.GetNProps"),
                            Debug("ToleAddin.GetNProps(0)=0"),
+                       }));
+}
+
+TEST_F(ExtenderLog, InitWritesTheEventBufferDepthTheHostReports) {
+    const ComPtr<IInitDone> init = InitDoneOf(Driver.Get());
+    const auto deep = TEventSink::Create();
+    deep->Depth = 100;
+    const auto small = TEventSink::Create();
+    small->DepthLimit = 2;
+    const auto silent = TEventSink::Create();
+    silent->ReportsDepth = false;
+    const auto plain = TEventSink::Create(false);
+
+    ASSERT_EQ(init->Init(TEventSink::Create().Get()), S_OK);
+    ASSERT_EQ(init->Init(deep.Get()), S_OK);
+    ASSERT_EQ(init->Init(small.Get()), S_OK);
+    ASSERT_EQ(init->Init(silent.Get()), S_OK);
+    ASSERT_EQ(init->Init(plain.Get()), S_OK);
+
+    // A host that already keeps more is left as it is.
+    EXPECT_EQ(deep->Depth, 100);
+    EXPECT_EQ(Lines(), (std::vector<TLine>{
+                           Debug("Init(EventBufferDepth:64)"),
+                           Debug("Init(EventBufferDepth:100)"),
+                           Debug("Init(EventBufferDepth:2)"),
+                           Debug("Init(EventBufferDepth:unknown)"),
                        }));
 }
 

@@ -237,6 +237,37 @@ TEST_F(Handshake, NestsTheNextDeliveryInAHandlerThatAcknowledges) {
     EXPECT_FALSE(Acknowledge(Driver.Get(), id, true)) << "nothing is left outstanding";
 }
 
+TEST_F(Handshake, LosesNoCardToAHostWithASmallBufferThatAcknowledgesFromItsHandler) {
+    // The platform keeps the event its handler is given in its buffer until the handler returns
+    // and drops an event that finds the buffer full; the next card, released by the
+    // acknowledgement, needs a second place.
+    const auto host = TEventSink::Create();
+    host->Buffered = true;
+    host->DepthLimit = 2;
+    ASSERT_HRESULT_SUCCEEDED(InitDoneOf(Driver.Get())->Init(host.Get()));
+    EXPECT_EQ(host->Depth, 2);
+    const std::wstring id = OpenBenchDevice();
+    std::vector<std::wstring> handled;
+    host->OnEvent = [&](const THostEvent& Event) {
+        handled.push_back(Event.Data);
+        EXPECT_TRUE(Acknowledge(Driver.Get(), id, true));
+    };
+    TKeystrokes keys;
+    ShortCard(keys, "1").Type("x");
+    TypeAndWait(keys, L"x");
+    ShortCard(keys, "2").Type("y");
+    TypeAndWait(keys, L"y");
+    ShortCard(keys, "3").Type("z");
+    TypeAndWait(keys, L"z");
+
+    host->Deliver();
+
+    EXPECT_EQ(handled, (std::vector<std::wstring>{L"@11@2@3", L"@12@2@3", L"@13@2@3"}));
+    EXPECT_TRUE(host->Dropped.empty()) << ::testing::PrintToString(host->Dropped);
+    host->OnEvent = nullptr;
+    EXPECT_FALSE(Acknowledge(Driver.Get(), id, true)) << "nothing is left outstanding";
+}
+
 TEST_F(Handshake, CapturesTheNextCardWhileTheHostsHandlerRunsAMessageLoop) {
     // A host that shows a window from its handler retrieves messages there, while the driver is
     // still inside its delivery of the first card. What is typed meanwhile is a burst of its

@@ -1,5 +1,6 @@
 #include "tests/windows/support/ComHost.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -193,16 +194,30 @@ HRESULT TEventSink::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EX
     return DISP_E_MEMBERNOTFOUND;
 }
 
-HRESULT TEventSink::SetEventBufferDepth(long) {
+HRESULT TEventSink::SetEventBufferDepth(long Value) {
+    Depth = std::clamp(Value, 1L, DepthLimit);
     return S_OK;
 }
 
-HRESULT TEventSink::GetEventBufferDepth(long* Depth) {
-    if (Depth == nullptr) {
+HRESULT TEventSink::GetEventBufferDepth(long* Value) {
+    if (Value == nullptr) {
         return E_POINTER;
     }
-    *Depth = 1;
+    if (ReportsDepth) {
+        *Value = Depth;
+    }
     return S_OK;
+}
+
+void TEventSink::Deliver() {
+    const ComPtr<TEventSink> self(this);
+    while (!FBuffer.empty()) {
+        const THostEvent event = FBuffer.front();
+        if (OnEvent) {
+            OnEvent(event);
+        }
+        FBuffer.pop_front();
+    }
 }
 
 HRESULT TEventSink::ExternalEvent(BSTR Source, BSTR Message, BSTR Data) {
@@ -211,6 +226,14 @@ HRESULT TEventSink::ExternalEvent(BSTR Source, BSTR Message, BSTR Data) {
     const THostEvent event{WideOf(Source), WideOf(Message), WideOf(Data)};
     Events.push_back(event);
     const HRESULT answer = OnAnswer ? OnAnswer(event) : Answer;
+    if (Buffered) {
+        if (FBuffer.size() >= static_cast<std::size_t>(Depth)) {
+            Dropped.push_back(event);
+        } else {
+            FBuffer.push_back(event);
+        }
+        return answer;
+    }
     if (OnEvent) {
         // A copy: a handler that acknowledges receives the next event, nested, into Events.
         OnEvent(event);

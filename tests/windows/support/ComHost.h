@@ -11,6 +11,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -120,6 +121,19 @@ public:
     HRESULT Answer = S_OK;
     std::function<HRESULT(const THostEvent&)> OnAnswer;
 
+    // The depth of the event buffer the sink reports: 1 until the driver asks for more, and
+    // never more than DepthLimit.
+    long Depth = 1;
+    long DepthLimit = 1L << 30;
+    // Off: GetEventBufferDepth answers S_OK and writes nothing, as some hosts do.
+    bool ReportsDepth = true;
+    // A buffering host, as the platform is: ExternalEvent only stores the event, and drops it
+    // into Dropped when the buffer already holds Depth events; Deliver hands them to OnEvent
+    // in order, each kept in the buffer until its handler returns.
+    bool Buffered = false;
+    std::vector<THostEvent> Dropped;
+    void Deliver();
+
     // References held on the sink, the caller's included.
     [[nodiscard]] ULONG References() const noexcept { return FReferences; }
 
@@ -145,6 +159,7 @@ private:
     explicit TEventSink(bool AsyncEvent) : FAsyncEvent(AsyncEvent) {}
     ~TEventSink() = default;
     bool FAsyncEvent;
+    std::deque<THostEvent> FBuffer;
     // The first reference is the one the ComPtr of Create takes.
     ULONG FReferences = 0;
 };
