@@ -195,6 +195,7 @@ std::optional<TCard> FindCard(const TBurst& Keys, const TDevice& Device, int Fro
         texts[t] = track->Text;
         card.First = std::min(card.First, track->Start);
         if (Device.Suffixes[t].empty()) {
+            // It runs to the end, and the next track is searched from where it begins.
             card.Last = std::max(card.Last, track->End);
             position = track->Start;
         } else {

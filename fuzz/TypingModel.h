@@ -5,8 +5,9 @@
 // device of every driver object reads its cards in the burst, and the keys no card consumed go
 // back to the window in the order they were typed, each with the keyboard state it was typed
 // with. It is the reference TypingFuzzer holds the capture to, so it shares no code with the
-// capture: it reads cards, keeps time and keyboard state, and makes the window's characters
-// itself.
+// capture: it reads cards (by the track rules the README and the track search's interface in
+// driver/capture/Keys.h state), keeps time and keyboard state, and makes the window's
+// characters itself. Devices framed by characters are not modelled.
 #include <array>
 #include <cstddef>
 #include <cstdint>
