@@ -51,36 +51,36 @@ TEST_F(LocalServer, EveryActivationGetsANewArray) {
     TLocalServer server(TServerSwitches{});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
 
-    TComPtr<IArray1C> first;
-    TComPtr<IArray1C> second;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, first.PutVoid()));
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, second.PutVoid()));
+    ComPtr<IArray1C> first;
+    ComPtr<IArray1C> second;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &first));
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &second));
     ASSERT_HRESULT_SUCCEEDED(first->Add(Int(1).Get()));
 
     LONG count = -1;
     ASSERT_HRESULT_SUCCEEDED(second->get_Count(&count));
     EXPECT_EQ(count, 0);
-    TComPtr<IAsyncEvents> events;
+    ComPtr<IAsyncEvents> events;
     EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_AsyncEvents, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IAsyncEvents, events.PutVoid()));
-    TComPtr<IUnknown> aggregated;
+                                              IID_IAsyncEvents, &events));
+    ComPtr<IUnknown> aggregated;
     EXPECT_EQ(CoCreateInstance(CLSID_Array1C, first.Get(), CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                               aggregated.PutVoid()),
+                               &aggregated),
               CLASS_E_NOAGGREGATION);
 }
 
 TEST_F(LocalServer, StartedByComQuitsWhenTheLastObjectAndLockAreGone) {
     TLocalServer server(TServerSwitches{.Automation = true});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IClassFactory> factory;
-    ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_Array1C, CLSCTX_LOCAL_SERVER, nullptr,
-                                              IID_IClassFactory, factory.PutVoid()));
-    TComPtr<IArray1C> first;
-    TComPtr<IArray1C> second;
-    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, first.PutVoid()));
-    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, second.PutVoid()));
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoGetClassObject(CLSID_Array1C, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, &factory));
+    ComPtr<IArray1C> first;
+    ComPtr<IArray1C> second;
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, &first));
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, &second));
     ASSERT_HRESULT_SUCCEEDED(factory->LockServer(TRUE));
 
     first.Reset();
@@ -94,9 +94,9 @@ TEST_F(LocalServer, StartedByComQuitsWhenTheLastObjectAndLockAreGone) {
 TEST_F(LocalServer, StartedByTheUserStaysWhenTheLastObjectGoes) {
     TLocalServer server(TServerSwitches{});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IArray1C> array;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, array.PutVoid()));
+    ComPtr<IArray1C> array;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &array));
 
     array.Reset();
 
@@ -108,9 +108,9 @@ TEST_F(LocalServer, WindowMayTakeOverTheEndOfAServerStartedByCom) {
     int closed = 0;
     server.OnLastRelease = [&] { ++closed; };
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IArray1C> array;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, array.PutVoid()));
+    ComPtr<IArray1C> array;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &array));
 
     array.Reset();
 
@@ -121,9 +121,9 @@ TEST_F(LocalServer, WindowMayTakeOverTheEndOfAServerStartedByCom) {
 TEST_F(LocalServer, ClassObjectsGoWithTheServer) {
     // Only the class table of this process is asked: no registry entry may start a program.
     auto registered = [] {
-        TComPtr<IClassFactory> factory;
+        ComPtr<IClassFactory> factory;
         return SUCCEEDED(CoGetClassObject(CLSID_Array1C, CLSCTX_INPROC_SERVER, nullptr,
-                                          IID_IClassFactory, factory.PutVoid()));
+                                          IID_IClassFactory, &factory));
     };
     {
         TLocalServer server(TServerSwitches{});
