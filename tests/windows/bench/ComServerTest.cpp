@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Benchpad_TLB.h"
@@ -131,6 +133,63 @@ TEST_F(LocalServer, ClassObjectsGoWithTheServer) {
         EXPECT_TRUE(registered());
     }
     EXPECT_FALSE(registered());
+}
+
+// --- Making an object
+// -----------------------------------------------------------------------------
+
+// An object that counts its live instances and whose initialisation answers as told.
+class TInitialized final : public IUnknown, private TUnknownImpl<TInitialized> {
+public:
+    enum TOutcome { Succeeds, Fails, Throws };
+    static inline TOutcome Outcome = Succeeds;
+    static inline int Alive = 0;
+
+    TInitialized() noexcept { ++Alive; }
+
+    HRESULT Initialize() {
+        if (Outcome == Throws) {
+            throw std::runtime_error("initialisation");
+        }
+        return Outcome == Fails ? E_FAIL : S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
+        return QueryFound(FindInTable(Interface, {{IID_IUnknown, this}}), Object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+
+private:
+    friend TUnknownImpl<TInitialized>;
+    ~TInitialized() { --Alive; }
+};
+
+HRESULT CreateTInitialized(REFIID Interface, void** Object) noexcept {
+    constexpr wedgecard::TComBoundary creation{nullptr, nullptr, E_OUTOFMEMORY};
+    return wedgecard::CreateInitialized<TInitialized>(creation, Interface, Object);
+}
+
+void NoLock(bool) noexcept {}
+
+TEST(ClassFactory, HandsOutAnInitialisedObjectOnceAndFreesOneWhoseInitialisationFailsOrThrows) {
+    TClassFactory<&CreateTInitialized, &NoLock, false> factory;
+    for (const auto& [outcome, answer] :
+         {std::pair{TInitialized::Fails, E_FAIL}, std::pair{TInitialized::Throws, E_OUTOFMEMORY}}) {
+        TInitialized::Outcome = outcome;
+        void* object = &object;
+        EXPECT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, &object), answer);
+        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(TInitialized::Alive, 0) << "outcome " << outcome;
+    }
+
+    TInitialized::Outcome = TInitialized::Succeeds;
+    ComPtr<IUnknown> made;
+    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, &made), S_OK);
+    EXPECT_EQ(TInitialized::Alive, 1);
+    // The caller's reference is the only one: letting go of it frees the object.
+    made.Reset();
+    EXPECT_EQ(TInitialized::Alive, 0);
 }
 
 }  // namespace
