@@ -33,7 +33,7 @@ protected:
 
 private:
     // Asks the host for the depth the event handshake needs and logs the depth it reports.
-    void RaiseEventBufferDepth(IAsyncEvent& Sink) noexcept;
+    void RaiseEventBufferDepth(IAsyncEvent& Sink);
 
     ComPtr<IAsyncEvent> FAsyncEvent;
 };
