@@ -18,13 +18,11 @@ HRESULT TArray1C::Create(REFIID Interface, void** Object) noexcept {
         return E_POINTER;
     }
     *Object = nullptr;
-    auto* array = new (std::nothrow) TArray1C();
-    if (array == nullptr) {
+    const ComPtr<TArray1C> array = wedgecard::Adopt(new (std::nothrow) TArray1C());
+    if (!array) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = array->QueryInterface(Interface, Object);
-    array->Release();
-    return result;
+    return array->QueryInterface(Interface, Object);
 }
 
 TArray1C::TArray1C() {

@@ -30,13 +30,12 @@ HRESULT TAsyncEvents::Create(REFIID Interface, void** Object) noexcept {
         return E_POINTER;
     }
     *Object = nullptr;
-    auto* events = new (std::nothrow) TAsyncEvents(TCounted{});
-    if (events == nullptr) {
+    const ComPtr<TAsyncEvents> events =
+        wedgecard::Adopt(new (std::nothrow) TAsyncEvents(TCounted{}));
+    if (!events) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = events->QueryInterface(Interface, Object);
-    events->Release();
-    return result;
+    return events->QueryInterface(Interface, Object);
 }
 
 HRESULT TAsyncEvents::QueryInterface(REFIID Interface, void** Object) {

@@ -25,6 +25,15 @@ namespace wedgecard {
 // The one owning interface pointer of the project.
 using Microsoft::WRL::ComPtr;
 
+// An owner of the first reference of a new object, which the object is created with. Not Attach:
+// this WRL's Attach adds a reference of its own, which would keep the object alive for good.
+template <class T>
+[[nodiscard]] ComPtr<T> Adopt(T* Object) noexcept {
+    ComPtr<T> owner;
+    *owner.ReleaseAndGetAddressOf() = Object;
+    return owner;
+}
+
 // A BSTR's text, embedded nulls included; empty for a null BSTR.
 [[nodiscard]] inline std::wstring WideOf(BSTR Value) {
     return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
@@ -371,10 +380,7 @@ private:
 template <class TObject>
 HRESULT CreateInitialized(const TComBoundary& Creation, REFIID Interface, void** Object) noexcept {
     return Creation([&] {
-        // The new object's first reference goes in as an out parameter's would: this WRL's
-        // Attach adds a reference of its own, which would keep the object alive for good.
-        ComPtr<TObject> object;
-        *object.ReleaseAndGetAddressOf() = new TObject();
+        const ComPtr<TObject> object = Adopt(new TObject());
         HRESULT status = object->Initialize();
         if (SUCCEEDED(status)) {
             status = object->QueryInterface(Interface, Object);
