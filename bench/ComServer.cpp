@@ -17,77 +17,33 @@ namespace benchpad {
 
 namespace {
 
-using TCreateObject = HRESULT (*)(REFIID Interface, void** Object) noexcept;
+void CountServerLock(bool Locked) noexcept {
+    if (Locked) {
+        ServerLock();
+    } else {
+        ServerUnlock();
+    }
+}
+
+// The class objects: COM holds them while they are registered, so their references are no locks.
+TClassFactory<&TArray1C::Create, &CountServerLock, false> Array1CFactory;
+TClassFactory<&TAsyncEvents::Create, &CountServerLock, false> AsyncEventsFactory;
 
 struct TServedClass {
     const CLSID& ClassID;
     const wchar_t* ProgID;
     const wchar_t* Description;
-    TCreateObject Create;
+    IClassFactory& Factory;
 };
 
 const TServedClass ServedClasses[] = {
-    {CLSID_Array1C, Array1CProgID, L"Array1C Object", &TArray1C::Create},
-    {CLSID_AsyncEvents, AsyncEventsProgID, L"AsyncEvents Object", &TAsyncEvents::Create},
+    {CLSID_Array1C, Array1CProgID, L"Array1C Object", Array1CFactory},
+    {CLSID_AsyncEvents, AsyncEventsProgID, L"AsyncEvents Object", AsyncEventsFactory},
 };
 
 std::atomic<long> LockCount{0};
 // The one local server of the program, while it exists.
 TLocalServer* CurrentServer = nullptr;
-
-class TClassFactory final : public IClassFactory {
-public:
-    explicit TClassFactory(TCreateObject Create) noexcept : FCreate(Create) {}
-    TClassFactory(const TClassFactory&) = delete;
-    TClassFactory& operator=(const TClassFactory&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
-        if (Object == nullptr) {
-            return E_POINTER;
-        }
-        if (Interface == IID_IUnknown || Interface == IID_IClassFactory) {
-            *Object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *Object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG count = --FRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return count;
-    }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* Outer, REFIID Interface,
-                                             void** Object) override {
-        if (Object == nullptr) {
-            return E_POINTER;
-        }
-        *Object = nullptr;
-        if (Outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        return FCreate(Interface, Object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL Lock) override {
-        if (Lock) {
-            ServerLock();
-        } else {
-            ServerUnlock();
-        }
-        return S_OK;
-    }
-
-private:
-    ~TClassFactory() = default;
-
-    std::atomic<ULONG> FRefCount{1};
-    TCreateObject FCreate;
-};
 
 std::wstring GuidText(const GUID& Guid) {
     wchar_t text[40];
@@ -182,8 +138,8 @@ TServerSwitches ParseServerSwitches(const wchar_t* CommandLine) {
 HRESULT RegisterServer(const std::wstring& ServerPath) {
     try {
         TFirstFailure result;
-        TComPtr<ITypeLib> library;
-        const HRESULT loaded = LoadTypeLibEx(ServerPath.c_str(), REGKIND_NONE, library.Put());
+        ComPtr<ITypeLib> library;
+        const HRESULT loaded = LoadTypeLibEx(ServerPath.c_str(), REGKIND_NONE, &library);
         result.Add(loaded);
         if (SUCCEEDED(loaded)) {
             result.Add(
@@ -216,9 +172,9 @@ HRESULT UnregisterServer() {
             result.Add(DeleteClassesTree(served.ProgID));
             result.Add(DeleteClassesTree(L"CLSID\\" + GuidText(served.ClassID)));
         }
-        TComPtr<ITypeLib> library;
+        ComPtr<ITypeLib> library;
         TLIBATTR* attributes = nullptr;
-        HRESULT loaded = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, library.Put());
+        HRESULT loaded = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, &library);
         if (SUCCEEDED(loaded)) {
             loaded = library->GetLibAttr(&attributes);
         }
@@ -302,14 +258,9 @@ HRESULT TLocalServer::RegisterClassObjects() {
         return E_OUTOFMEMORY;
     }
     for (const TServedClass& served : ServedClasses) {
-        TComPtr<IClassFactory> factory;
-        factory.Attach(new (std::nothrow) TClassFactory(served.Create));
-        if (!factory) {
-            return E_OUTOFMEMORY;
-        }
         DWORD cookie = 0;
         const HRESULT result = CoRegisterClassObject(
-            served.ClassID, factory.Get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+            served.ClassID, &served.Factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
         if (FAILED(result)) {
             return result;
         }

@@ -1,7 +1,5 @@
 #include "bench/ComSupport.h"
 
-#include <climits>
-
 #include "driver/core/untUtils.h"
 
 // The linker's symbol for the start of the image this code is linked into.
@@ -9,74 +7,13 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace benchpad {
 
-TBstr::TBstr(std::wstring_view Text) {
-    if (Text.size() > UINT_MAX) {
-        throw std::bad_alloc();
-    }
-    FValue = SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()));
-    if (FValue == nullptr) {
-        throw std::bad_alloc();
-    }
-}
-
-std::wstring TBstr::Text() const {
-    return BstrText(FValue);
-}
-
-std::wstring BstrText(BSTR Value) {
-    return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));
-}
-
-TVariant::TVariant(const TVariant& Other) : TVariant() {
-    Other.CopyTo(&FValue);
-}
-
-void TVariant::CopyTo(VARIANT* Target) const {
-    CheckHResult(VariantCopy(Target, const_cast<VARIANT*>(&FValue)));
-}
-
-TVariant TVariant::CopyOf(const VARIANT& Source) {
-    TVariant copy;
-    CheckHResult(VariantCopyInd(&copy.FValue, const_cast<VARIANT*>(&Source)));
-    return copy;
-}
-
-std::string SystemErrorText(HRESULT Code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text =
-        wedgecard::TKBDUtils::ToAnsi(std::wstring(buffer != nullptr ? buffer : L"", length));
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    if (text.empty()) {
-        char code[32];
-        wsprintfA(code, "Error 0x%08lX", static_cast<unsigned long>(Code));
-        text = code;
-    }
-    return text;
-}
-
-void CheckHResult(HRESULT Result) {
-    if (FAILED(Result)) {
-        if (Result == E_OUTOFMEMORY) {
-            throw std::bad_alloc();
-        }
-        throw EComError(Result, SystemErrorText(Result));
-    }
-}
-
 HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const wchar_t* Message) noexcept {
-    TComPtr<ICreateErrorInfo> created;
-    TComPtr<IErrorInfo> info;
-    if (SUCCEEDED(CreateErrorInfo(created.Put())) &&
-        SUCCEEDED(created->SetGUID(Source.Interface)) &&
+    ComPtr<ICreateErrorInfo> created;
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(CreateErrorInfo(&created)) && SUCCEEDED(created->SetGUID(Source.Interface)) &&
         SUCCEEDED(created->SetSource(const_cast<LPOLESTR>(Source.Name))) &&
         SUCCEEDED(created->SetDescription(const_cast<LPOLESTR>(Message))) &&
-        SUCCEEDED(created.As(info))) {
+        SUCCEEDED(created.As(&info))) {
         SetErrorInfo(0, info.Get());
     } else {
         SetErrorInfo(0, nullptr);
@@ -113,11 +50,11 @@ HRESULT TDispatchTypeInfo::Load() noexcept {
         return S_OK;
     }
     try {
-        TComPtr<ITypeLib> library;
-        HRESULT result = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, library.Put());
-        TComPtr<ITypeInfo> dispatch;
+        ComPtr<ITypeLib> library;
+        HRESULT result = LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, &library);
+        ComPtr<ITypeInfo> dispatch;
         if (SUCCEEDED(result)) {
-            result = library->GetTypeInfoOfGuid(FInterface, dispatch.Put());
+            result = library->GetTypeInfoOfGuid(FInterface, &dispatch);
         }
         // A dual interface is listed as its dispatch part; the runtime has to call through the
         // vtable part it refers to as implemented type -1.
@@ -125,9 +62,9 @@ HRESULT TDispatchTypeInfo::Load() noexcept {
         if (SUCCEEDED(result)) {
             result = dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableReference);
         }
-        TComPtr<ITypeInfo> vtable;
+        ComPtr<ITypeInfo> vtable;
         if (SUCCEEDED(result)) {
-            result = dispatch->GetRefTypeInfo(vtableReference, vtable.Put());
+            result = dispatch->GetRefTypeInfo(vtableReference, &vtable);
         }
         if (SUCCEEDED(result)) {
             FDispatch = std::move(dispatch);
@@ -159,8 +96,7 @@ HRESULT TDispatchTypeInfo::GetTypeInfo(UINT Index, ITypeInfo** Info) noexcept {
     if (FAILED(result)) {
         return result;
     }
-    *Info = TComPtr<ITypeInfo>(FDispatch).Detach();
-    return S_OK;
+    return FDispatch.CopyTo(Info);
 }
 
 HRESULT TDispatchTypeInfo::GetIDsOfNames(REFIID Reserved, LPOLESTR* Names, UINT Count,

@@ -1,149 +1,30 @@
 #pragma once
 
-// Small COM helpers of the bench: owning pointers, strings and variants, and the boundary that
-// keeps every exception inside a COM method.
+// The bench's COM boundary and type information, on the driver's COM types (its owning pointer,
+// BSTR and VARIANT), which the bench shares.
 
 #include <windows.h>
 
 #include <oleauto.h>
 
-#include <cstddef>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <utility>
+
+#include "driver/host/ComSupport.h"
 
 namespace benchpad {
 
-// Owns one reference to an interface.
-template <class T>
-class TComPtr {
-public:
-    TComPtr() noexcept = default;
-    TComPtr(std::nullptr_t) noexcept {}
-    // Takes a reference of its own; the caller keeps its reference.
-    explicit TComPtr(T* Pointer) noexcept : FPointer(Pointer) {
-        if (FPointer != nullptr) {
-            FPointer->AddRef();
-        }
-    }
-    TComPtr(const TComPtr& Other) noexcept : TComPtr(Other.FPointer) {}
-    TComPtr(TComPtr&& Other) noexcept : FPointer(std::exchange(Other.FPointer, nullptr)) {}
-    TComPtr& operator=(TComPtr Other) noexcept {
-        std::swap(FPointer, Other.FPointer);
-        return *this;
-    }
-    ~TComPtr() { Reset(); }
-
-    void Reset() noexcept {
-        if (T* old = std::exchange(FPointer, nullptr)) {
-            old->Release();
-        }
-    }
-    // For an out parameter that hands over a reference: whatever was held is released first.
-    [[nodiscard]] T** Put() noexcept {
-        Reset();
-        return &FPointer;
-    }
-    [[nodiscard]] void** PutVoid() noexcept { return reinterpret_cast<void**>(Put()); }
-    // Takes over a reference the caller owns (a new object's first one).
-    void Attach(T* Pointer) noexcept {
-        Reset();
-        FPointer = Pointer;
-    }
-    [[nodiscard]] T* Detach() noexcept { return std::exchange(FPointer, nullptr); }
-
-    [[nodiscard]] T* Get() const noexcept { return FPointer; }
-    T* operator->() const noexcept { return FPointer; }
-    explicit operator bool() const noexcept { return FPointer != nullptr; }
-
-    template <class U>
-    HRESULT As(TComPtr<U>& Other) const noexcept {
-        return FPointer->QueryInterface(__uuidof(U), Other.PutVoid());
-    }
-
-private:
-    T* FPointer = nullptr;
-};
-
-// Owns one BSTR.
-class TBstr {
-public:
-    TBstr() noexcept = default;
-    explicit TBstr(std::wstring_view Text);
-    TBstr(const TBstr&) = delete;
-    TBstr& operator=(const TBstr&) = delete;
-    TBstr(TBstr&& Other) noexcept : FValue(std::exchange(Other.FValue, nullptr)) {}
-    TBstr& operator=(TBstr&& Other) noexcept {
-        std::swap(FValue, Other.FValue);
-        return *this;
-    }
-    ~TBstr() { SysFreeString(FValue); }
-
-    [[nodiscard]] BSTR Get() const noexcept { return FValue; }
-    [[nodiscard]] BSTR* Put() noexcept {
-        SysFreeString(std::exchange(FValue, nullptr));
-        return &FValue;
-    }
-    [[nodiscard]] BSTR Detach() noexcept { return std::exchange(FValue, nullptr); }
-    [[nodiscard]] std::wstring Text() const;
-
-private:
-    BSTR FValue = nullptr;
-};
-
-// The text of a BSTR, which may be null (the empty text) and may hold null characters.
-[[nodiscard]] std::wstring BstrText(BSTR Value);
-
-// Owns one VARIANT; copies are deep (VariantCopy).
-class TVariant {
-public:
-    TVariant() noexcept { VariantInit(&FValue); }
-    TVariant(const TVariant& Other);
-    TVariant(TVariant&& Other) noexcept : TVariant() { std::swap(FValue, Other.FValue); }
-    TVariant& operator=(TVariant Other) noexcept {
-        std::swap(FValue, Other.FValue);
-        return *this;
-    }
-    ~TVariant() { VariantClear(&FValue); }
-
-    // A copy of Source that owns what it holds: strings, arrays and records copied,
-    // interfaces add-referenced, and a reference (VT_BYREF) replaced by the value it points at,
-    // which the caller may free as soon as the call returns.
-    [[nodiscard]] static TVariant CopyOf(const VARIANT& Source);
-
-    // Target must be empty (VariantInit); it receives a deep copy.
-    void CopyTo(VARIANT* Target) const;
-
-    [[nodiscard]] const VARIANT& Get() const noexcept { return FValue; }
-    [[nodiscard]] VARIANT* Put() noexcept {
-        VariantClear(&FValue);
-        return &FValue;
-    }
-
-private:
-    VARIANT FValue;
-};
-
-// A failure with its HRESULT; the message is text in Windows-1251, like the bench's own texts.
-class EComError : public std::runtime_error {
-public:
-    EComError(HRESULT Code, const std::string& Message)
-        : std::runtime_error(Message), FCode(Code) {}
-
-    [[nodiscard]] HRESULT Code() const noexcept { return FCode; }
-
-private:
-    HRESULT FCode;
-};
-
-// The system's text for an HRESULT, in Windows-1251 whatever the system's code page.
-[[nodiscard]] std::string SystemErrorText(HRESULT Code);
-
-// Throws EComError with the system's text for a failing HRESULT (std::bad_alloc for
-// E_OUTOFMEMORY).
-void CheckHResult(HRESULT Result);
+using wedgecard::ComPtr;
+using wedgecard::EOleError;
+using wedgecard::FindInTable;
+using wedgecard::QueryFound;
+using wedgecard::TBstr;
+using wedgecard::TClassFactory;
+using wedgecard::TUnknownImpl;
+using wedgecard::TVariant;
+using wedgecard::WideOf;
 
 // Where a COM method's error information says the error came from.
 struct TErrorSource {
@@ -167,7 +48,7 @@ HRESULT ComMethod(const TErrorSource& Source, TBody&& Body) noexcept {
             SetErrorInfo(0, nullptr);
         }
         return result;
-    } catch (const EComError& error) {
+    } catch (const EOleError& error) {
         return SetComErrorAnsi(Source, error.Code(), error.what());
     } catch (const std::bad_alloc&) {
         return SetComError(Source, E_OUTOFMEMORY, L"Out of memory");
@@ -200,9 +81,9 @@ private:
 
     const IID& FInterface;
     // What clients read: the seven IDispatch functions, then the members.
-    TComPtr<ITypeInfo> FDispatch;
+    ComPtr<ITypeInfo> FDispatch;
     // What the runtime calls through: the vtable part of the dual interface.
-    TComPtr<ITypeInfo> FVtable;
+    ComPtr<ITypeInfo> FVtable;
 };
 
 }  // namespace benchpad

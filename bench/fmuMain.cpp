@@ -215,8 +215,8 @@ void Check(HRESULT Result, std::string_view Context = {}) {
         return;
     }
     std::string text;
-    TComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Put()) == S_OK && info) {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
         TBstr description;
         if (SUCCEEDED(info->GetDescription(description.Put()))) {
             text = NarrowText(description.Text());
@@ -225,7 +225,7 @@ void Check(HRESULT Result, std::string_view Context = {}) {
     if (text.empty()) {
         text = SystemText(Result);
     }
-    throw EComError(Result, Context.empty() ? text : std::string(Context) + ": " + text);
+    throw EOleError(Result, Context.empty() ? text : std::string(Context) + ": " + text);
 }
 
 // One call whose failure is described by the callee; error information left from an earlier
@@ -482,7 +482,7 @@ void TfmMain::FormCreate() {
 
 void TfmMain::ConnectDriver() {
     Check(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                           IID_IArray1C, FValuesArray.PutVoid()),
+                           IID_IArray1C, &FValuesArray),
           "Не удалось создать массив настроек Array1C");
     FAsyncEvents.OnExternalEvent = [this](const std::wstring& Source, const std::wstring& Message,
                                           const std::wstring& Data) {
@@ -493,13 +493,12 @@ void TfmMain::ConnectDriver() {
     CLSID driverClass{};
     Check(CLSIDFromProgID(DriverProgID, &driverClass), driverName);
     Check(CoCreateInstance(driverClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                           IID_IDispatch, FDriver.PutVoid()),
+                           IID_IDispatch, &FDriver),
           driverName);
-    Check(FDriver->QueryInterface(IID_IInitDone, FInitDone.PutVoid()),
-          "Драйвер не предоставляет IInitDone");
+    Check(FDriver->QueryInterface(IID_IInitDone, &FInitDone), "Драйвер не предоставляет IInitDone");
     // The driver takes its IAsyncEvent from the sink; what it answers is not looked at.
     static_cast<void>(FInitDone->Init(static_cast<IAsyncEvents*>(&FAsyncEvents)));
-    Check(FDriver->QueryInterface(IID_ILumMSRKBD1C, FDriverIntf.PutVoid()),
+    Check(FDriver->QueryInterface(IID_ILumMSRKBD1C, &FDriverIntf),
           "Драйвер не предоставляет ILumMSRKBD1C");
     FEventNumber = 1;
     FillValuesArray();
@@ -560,7 +559,7 @@ void TfmMain::btnOpenClick() {
     std::vector<std::wstring> row = {deviceID.Text(),
                                      std::to_wstring(V_I4(&ArrayElement(values, 0, VT_I4).Get()))};
     for (LONG index = 1; index <= 6; ++index) {
-        row.push_back(BstrText(V_BSTR(&ArrayElement(values, index, VT_BSTR).Get())));
+        row.push_back(WideOf(V_BSTR(&ArrayElement(values, index, VT_BSTR).Get())));
     }
     const bool logEnabled = V_BOOL(&ArrayElement(values, 7, VT_BOOL).Get()) != VARIANT_FALSE;
     row.push_back(WideText(LogStateNames[logEnabled ? 1 : 0]));

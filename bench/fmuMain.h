@@ -101,10 +101,10 @@ private:
 
     // Declared first, so that it outlives every reference to the driver, which holds it.
     TAsyncEvents FAsyncEvents;
-    TComPtr<IArray1C> FValuesArray;
-    TComPtr<IDispatch> FDriver;
-    TComPtr<IInitDone> FInitDone;
-    TComPtr<ILumMSRKBD1C> FDriverIntf;
+    ComPtr<IArray1C> FValuesArray;
+    ComPtr<IDispatch> FDriver;
+    ComPtr<IInitDone> FInitDone;
+    ComPtr<ILumMSRKBD1C> FDriverIntf;
     // Why FormCreate has no driver; empty when it has one.
     std::string FDriverError;
     bool FLastResult = false;

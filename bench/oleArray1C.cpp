@@ -18,13 +18,11 @@ HRESULT TArray1C::Create(REFIID Interface, void** Object) noexcept {
         return E_POINTER;
     }
     *Object = nullptr;
-    auto* array = new (std::nothrow) TArray1C();
-    if (array == nullptr) {
+    const ComPtr<TArray1C> array = wedgecard::Adopt(new (std::nothrow) TArray1C());
+    if (!array) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = array->QueryInterface(Interface, Object);
-    array->Release();
-    return result;
+    return array->QueryInterface(Interface, Object);
 }
 
 TArray1C::TArray1C() {
@@ -36,31 +34,21 @@ TArray1C::~TArray1C() {
 }
 
 HRESULT TArray1C::QueryInterface(REFIID Interface, void** Object) {
-    if (Object == nullptr) {
-        return E_POINTER;
-    }
-    if (Interface == IID_IUnknown || Interface == IID_IDispatch || Interface == IID_IArray1C) {
-        *Object = static_cast<IArray1C*>(this);
-    } else if (Interface == IID_ISupportErrorInfo) {
-        *Object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *Object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    auto* array = static_cast<IArray1C*>(this);
+    return QueryFound(
+        FindInTable(Interface, {{IID_IUnknown, array},
+                                {IID_IDispatch, array},
+                                {IID_IArray1C, array},
+                                {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}}),
+        Object);
 }
 
 ULONG TArray1C::AddRef() {
-    return ++FRefCount;
+    return DoAddRef();
 }
 
 ULONG TArray1C::Release() {
-    const ULONG count = --FRefCount;
-    if (count == 0) {
-        delete this;
-    }
-    return count;
+    return DoRelease();
 }
 
 HRESULT TArray1C::GetTypeInfoCount(UINT* Count) {
@@ -83,7 +71,7 @@ HRESULT TArray1C::Invoke(DISPID Member, REFIID Reserved, LCID, WORD Flags, DISPP
 
 TVariant& TArray1C::Element(LONG Index) {
     if (Index < 0 || static_cast<std::size_t>(Index) >= FValues.size()) {
-        throw EComError(DISP_E_BADINDEX, SInvalidArrayIndex);
+        throw EOleError(DISP_E_BADINDEX, SInvalidArrayIndex);
     }
     return FValues[static_cast<std::size_t>(Index)];
 }

@@ -15,13 +15,10 @@ inline constexpr const char* SInvalidArrayIndex = "Invalid array index";
 // The settings array the bench hands the driver: a growable list of VARIANTs read and written by
 // 0-based index, late bound through the type library or early bound through IArray1C. Freed at
 // its last Release; every live array keeps a local server running (ServerLock).
-class TArray1C final : public IArray1C, public ISupportErrorInfo {
+class TArray1C final : public IArray1C, public ISupportErrorInfo, private TUnknownImpl<TArray1C> {
 public:
     // A new, empty array; what the class factory hands out.
     static HRESULT Create(REFIID Interface, void** Object) noexcept;
-
-    TArray1C(const TArray1C&) = delete;
-    TArray1C& operator=(const TArray1C&) = delete;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override;
@@ -48,13 +45,14 @@ public:
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID Interface) override;
 
 private:
+    friend TUnknownImpl<TArray1C>;
+
     TArray1C();
     ~TArray1C();
 
     // The element at Index; the failure "Invalid array index" outside 0..Count-1.
     [[nodiscard]] TVariant& Element(LONG Index);
 
-    std::atomic<ULONG> FRefCount{1};
     TDispatchTypeInfo FTypeInfo{IID_IArray1C};
     std::vector<TVariant> FValues;
 };

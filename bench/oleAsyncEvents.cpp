@@ -12,7 +12,10 @@ const TErrorSource EventErrors{IID_IAsyncEvents, L"Benchpad.AsyncEvents"};
 
 }  // namespace
 
-TAsyncEvents::TAsyncEvents(TCounted) noexcept : FFreedByRelease(true), FRefCount(1) {
+// The window's own sink counts from nothing: its owner holds no reference.
+TAsyncEvents::TAsyncEvents() noexcept : TUnknownImpl(0) {}
+
+TAsyncEvents::TAsyncEvents(TCounted) noexcept : TUnknownImpl(1), FFreedByRelease(true) {
     ServerLock();
 }
 
@@ -27,39 +30,31 @@ HRESULT TAsyncEvents::Create(REFIID Interface, void** Object) noexcept {
         return E_POINTER;
     }
     *Object = nullptr;
-    auto* events = new (std::nothrow) TAsyncEvents(TCounted{});
-    if (events == nullptr) {
+    const ComPtr<TAsyncEvents> events =
+        wedgecard::Adopt(new (std::nothrow) TAsyncEvents(TCounted{}));
+    if (!events) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = events->QueryInterface(Interface, Object);
-    events->Release();
-    return result;
+    return events->QueryInterface(Interface, Object);
 }
 
 HRESULT TAsyncEvents::QueryInterface(REFIID Interface, void** Object) {
-    if (Object == nullptr) {
-        return E_POINTER;
-    }
-    if (Interface == IID_IUnknown || Interface == IID_IDispatch || Interface == IID_IAsyncEvents) {
-        *Object = static_cast<IAsyncEvents*>(this);
-    } else if (Interface == IID_IAsyncEvent) {
-        *Object = static_cast<IAsyncEvent*>(this);
-    } else if (Interface == IID_ISupportErrorInfo) {
-        *Object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *Object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    auto* events = static_cast<IAsyncEvents*>(this);
+    return QueryFound(
+        FindInTable(Interface, {{IID_IUnknown, events},
+                                {IID_IDispatch, events},
+                                {IID_IAsyncEvents, events},
+                                {IID_IAsyncEvent, static_cast<IAsyncEvent*>(this)},
+                                {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}}),
+        Object);
 }
 
 ULONG TAsyncEvents::AddRef() {
-    return ++FRefCount;
+    return DoAddRef();
 }
 
 ULONG TAsyncEvents::Release() {
-    const ULONG count = --FRefCount;
+    const ULONG count = Drop();
     if (count == 0 && FFreedByRelease) {
         delete this;
     }
@@ -91,7 +86,7 @@ HRESULT TAsyncEvents::ExternalEvent(BSTR Source, BSTR Message, BSTR Data) {
         // run nested (the window acknowledges inside it, and the driver delivers the next event
         // from within that call).
         if (const TExternalEventHandler handler = OnExternalEvent) {
-            handler(BstrText(Source), BstrText(Message), BstrText(Data));
+            handler(WideOf(Source), WideOf(Message), WideOf(Data));
         }
         return S_OK;
     });

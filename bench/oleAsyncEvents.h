@@ -19,15 +19,16 @@ namespace benchpad {
 // The window creates its sink directly and owns it: AddRef and Release only count, so the
 // reference the driver keeps can never free it. Sinks made by the class factory are ordinary
 // COM objects instead, freed at their last Release.
-class TAsyncEvents final : public IAsyncEvents, public IAsyncEvent, public ISupportErrorInfo {
+class TAsyncEvents final : public IAsyncEvents,
+                           public IAsyncEvent,
+                           public ISupportErrorInfo,
+                           private TUnknownImpl<TAsyncEvents> {
 public:
     using TExternalEventHandler = std::function<void(
         const std::wstring& Source, const std::wstring& Message, const std::wstring& Data)>;
 
-    TAsyncEvents() noexcept = default;
+    TAsyncEvents() noexcept;
     ~TAsyncEvents();
-    TAsyncEvents(const TAsyncEvents&) = delete;
-    TAsyncEvents& operator=(const TAsyncEvents&) = delete;
 
     // A sink freed at its last Release; what the class factory hands out.
     static HRESULT Create(REFIID Interface, void** Object) noexcept;
@@ -66,7 +67,6 @@ private:
     explicit TAsyncEvents(TCounted) noexcept;
 
     const bool FFreedByRelease = false;
-    std::atomic<ULONG> FRefCount{0};
     TDispatchTypeInfo FTypeInfo{IID_IAsyncEvents};
 };
 

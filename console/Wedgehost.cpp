@@ -6,6 +6,7 @@
 
 #include <objbase.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <array>
 #include <atomic>
@@ -412,16 +413,13 @@ int Run(const TOptions& Options) {
     CLSID driverClass;
     Check(CLSIDFromProgID(L"Addin.LumMSRKBD1C", &driverClass),
           "finding Addin.LumMSRKBD1C (is the driver registered?)");
-    IDispatch* driver = nullptr;
-    Check(CoCreateInstance(driverClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                           reinterpret_cast<void**>(&driver)),
+    Microsoft::WRL::ComPtr<IDispatch> driver;
+    Check(CoCreateInstance(driverClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &driver),
           "creating the driver");
-    IInitDone* initDone = nullptr;
-    ILanguageExtender* extender = nullptr;
-    Check(driver->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&initDone)),
-          "asking for IInitDone");
-    Check(driver->QueryInterface(IID_ILanguageExtender, reinterpret_cast<void**>(&extender)),
-          "asking for ILanguageExtender");
+    Microsoft::WRL::ComPtr<IInitDone> initDone;
+    Microsoft::WRL::ComPtr<ILanguageExtender> extender;
+    Check(driver->QueryInterface(IID_IInitDone, &initDone), "asking for IInitDone");
+    Check(driver->QueryInterface(IID_ILanguageExtender, &extender), "asking for ILanguageExtender");
 
     TConnection connection(MainThread);
     Check(initDone->Init(static_cast<IDispatch*>(&connection)), "Init");
@@ -440,7 +438,7 @@ int Run(const TOptions& Options) {
     SysFreeString(extension);
     VariantClear(&infoValue);
 
-    TExtender methods(extender, Options.Russian);
+    TExtender methods(extender.Get(), Options.Russian);
     std::vector<VARIANT> none;
     VARIANT version = methods.Call("GetVersion", none);
     std::fprintf(stderr, "driver: version %s\n",
@@ -551,9 +549,6 @@ int Run(const TOptions& Options) {
         DestroyWindow(window);
     }
     initDone->Done();
-    extender->Release();
-    initDone->Release();
-    driver->Release();
     return exitCode;
 }
 

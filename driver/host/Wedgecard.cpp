@@ -6,7 +6,6 @@
 #include <olectl.h>
 
 #include <atomic>
-#include <exception>
 #include <string>
 
 #include "driver/diagnostics/ModuleInfo.h"
@@ -18,79 +17,29 @@ namespace wedgecard {
 
 std::atomic<long> ModuleUsage{0};
 
-void SetErrorDescription(REFIID Interface, const std::wstring& Description) noexcept {
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) {
-        return;
-    }
-    create->SetGUID(Interface);
-    create->SetSource(const_cast<LPOLESTR>(L"Addin.LumMSRKBD1C"));
-    create->SetDescription(const_cast<LPOLESTR>(Description.c_str()));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
-}
-
 namespace {
 
-constexpr const wchar_t* ProgID = L"Addin.LumMSRKBD1C";
+constexpr const wchar_t* ProgID = DriverProgID;
 constexpr const wchar_t* Description = L"ЖУВЕРТ: Драйвер СМК";
 // Invisible at run time (0x400), with what the control factory adds: 0x1, 0x10, 0x80, 0x100
 // and 0x20000.
 constexpr DWORD MiscStatus = 0x20591;
 constexpr int ToolboxBitmap = 1;
 
-class TClassFactory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
-        if (Object == nullptr) {
-            return E_POINTER;
-        }
-        if (Interface == IID_IUnknown || Interface == IID_IClassFactory) {
-            *Object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *Object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory lives as long as the module; its references count as server locks.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++ModuleUsage); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--ModuleUsage); }
+// What fails in making an object is memory; registration fails as a whole.
+constexpr TComBoundary Creation{nullptr, nullptr, E_OUTOFMEMORY};
+constexpr TComBoundary Registration{nullptr, nullptr, E_FAIL};
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* Outer, REFIID Interface,
-                                             void** Object) override {
-        if (Object == nullptr) {
-            return E_POINTER;
-        }
-        *Object = nullptr;
-        if (Outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        Tole1C* driver = nullptr;
-        try {
-            driver = new Tole1C();
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-        HRESULT status = driver->Initialize();
-        if (SUCCEEDED(status)) {
-            status = driver->QueryInterface(Interface, Object);
-        }
-        driver->Release();
-        return status;
-    }
+HRESULT CreateDriver(REFIID Interface, void** Object) noexcept {
+    return CreateInitialized<Tole1C>(Creation, Interface, Object);
+}
 
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL Lock) override {
-        Lock ? ++ModuleUsage : --ModuleUsage;
-        return S_OK;
-    }
-};
+void LockModule(bool Locked) noexcept {
+    Locked ? ++ModuleUsage : --ModuleUsage;
+}
 
-TClassFactory Factory;
+// The factory lives as long as the module; its references count as locks of the module.
+TClassFactory<&CreateDriver, &LockModule, true> Factory;
 
 std::wstring GuidText(REFGUID Guid) {
     wchar_t text[40];
@@ -139,11 +88,10 @@ void DeleteKey(const std::wstring& Key) {
 
 void Register() {
     const std::wstring path = ModuleFileName();
-    ITypeLib* library = nullptr;
+    ComPtr<ITypeLib> library;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library))) {
         throw std::runtime_error("type library");
     }
-    library->Release();
 
     const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_LumMSRKBD1C);
     WriteKey(clsid, Description);
@@ -208,21 +156,17 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-    try {
+    return Registration([] {
         Register();
         return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDAPI DllUnregisterServer() {
-    try {
+    return Registration([] {
         Unregister();
         return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 }  // extern "C"

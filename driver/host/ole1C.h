@@ -1,7 +1,5 @@
 #pragma once
 
-#include <wrl/client.h>
-
 #include "driver/host/LanguageExtender.h"
 #include "driver/host/oleAddin.h"
 
@@ -23,21 +21,21 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return ToleAddin::Release(); }
 
     // IInitDone
-    HRESULT STDMETHODCALLTYPE Init(IDispatch* Connection) override;
+    HRESULT STDMETHODCALLTYPE Init(IDispatch* Host) override;
     HRESULT STDMETHODCALLTYPE Done() override;
     HRESULT STDMETHODCALLTYPE GetInfo(SAFEARRAY** Info) override;
 
 protected:
-    void* FindInterface(REFIID Interface) noexcept override;
+    IUnknown* FindInterface(REFIID Interface) noexcept override;
     void SendExternalEvent(const std::string& Source, const std::string& Message,
                            const std::string& Data) override;
     void Detach() noexcept override { FAsyncEvent.Reset(); }
 
 private:
     // Asks the host for the depth the event handshake needs and logs the depth it reports.
-    void RaiseEventBufferDepth(IAsyncEvent& Sink) noexcept;
+    void RaiseEventBufferDepth(IAsyncEvent& Sink);
 
-    Microsoft::WRL::ComPtr<IAsyncEvent> FAsyncEvent;
+    ComPtr<IAsyncEvent> FAsyncEvent;
 };
 
 }  // namespace wedgecard

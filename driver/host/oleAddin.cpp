@@ -12,9 +12,9 @@ namespace wedgecard {
 
 namespace {
 
-BSTR Widen(const std::wstring& Text) {
-    return TBstr(Text).Detach();
-}
+// The extender's answer to an exception: E_UNEXPECTED, with the exception's message as the
+// error information of the call.
+constexpr TComBoundary Extender{&IID_ILanguageExtender, DriverProgID, E_UNEXPECTED};
 
 // A member without a Russian name has an empty alias, which names nothing.
 bool Names(const std::wstring& Name, const std::wstring& Alias, const std::wstring& Wanted) {
@@ -132,18 +132,16 @@ HRESULT ToleAddin::Initialize() {
     if (FAILED(status)) {
         return status;
     }
-    ITypeInfo* info = nullptr;
+    ComPtr<ITypeInfo> info;
     GetTypeInfo(0, 0, &info);
-    LoadMembers(info, FProps, FFuncs);
-    if (info != nullptr) {
-        info->Release();
-    }
+    LoadMembers(info.Get(), FProps, FFuncs);
     return S_OK;
 }
 
-void* ToleAddin::FindInterface(REFIID Interface) noexcept {
-    if (Interface == IID_ILanguageExtender) {
-        return static_cast<ILanguageExtender*>(this);
+IUnknown* ToleAddin::FindInterface(REFIID Interface) noexcept {
+    if (IUnknown* found = FindInTable(
+            Interface, {{IID_ILanguageExtender, static_cast<ILanguageExtender*>(this)}})) {
+        return found;
     }
     return TLumMSRKBD1C::FindInterface(Interface);
 }
@@ -159,19 +157,25 @@ HRESULT ToleAddin::RegisterExtensionAs(BSTR* Name) {
     if (Name == nullptr) {
         return E_POINTER;
     }
-    SysFreeString(*Name);
-    *Name = Widen(std::wstring(DriverClassName));
-    return S_OK;
+    return Extender([&] {
+        // Made before the host's string goes, which is then never left dangling.
+        TBstr name(DriverClassName);
+        SysFreeString(*Name);
+        *Name = name.Detach();
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::GetNProps(long* Count) {
     if (Count == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetNProps");
-    *Count = FProps.Count();
-    AddinLogger().Debug(Format("ToleAddin.GetNProps(%ld)=%ld", *Count, S_OK, 0));
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetNProps");
+        *Count = FProps.Count();
+        AddinLogger().Debug(Format("ToleAddin.GetNProps(%ld)=%ld", *Count, S_OK, 0));
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
@@ -179,114 +183,128 @@ HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
         return E_POINTER;
     }
     *Number = -1;
-    HRESULT status = S_FALSE;
-    const std::wstring name = WideOf(Name);
-    for (int i = 0; i < FProps.Count(); ++i) {
-        if (Names(FProps.Items(i)->Name, FProps.Items(i)->Alias, name)) {
-            *Number = i;
-            status = S_OK;
-            break;
+    return Extender([&] {
+        HRESULT status = S_FALSE;
+        const std::wstring name = WideOf(Name);
+        for (int i = 0; i < FProps.Count(); ++i) {
+            if (Names(FProps.Items(i)->Name, FProps.Items(i)->Alias, name)) {
+                *Number = i;
+                status = S_OK;
+                break;
+            }
         }
-    }
-    AddinLogger().Debug("FindProp(" + TKBDUtils::ToAnsi(name) +
-                        Format(", %ld)=%ld", *Number, status, 0));
-    return status;
+        AddinLogger().Debug("FindProp(" + TKBDUtils::ToAnsi(name) +
+                            Format(", %ld)=%ld", *Number, status, 0));
+        return status;
+    });
 }
 
 HRESULT ToleAddin::GetPropName(long Number, long Alias, BSTR* Name) {
     if (Name == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetPropName");
     *Name = nullptr;
-    const TAddinProp* property = FProps.Items(Number);
-    if (property == nullptr) {
-        return S_FALSE;
-    }
-    *Name = Widen(Alias == 0 ? property->Name : property->Alias);
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetPropName");
+        const TAddinProp* property = FProps.Items(Number);
+        if (property == nullptr) {
+            return S_FALSE;
+        }
+        *Name = TBstr(Alias == 0 ? property->Name : property->Alias).Detach();
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::GetPropVal(long Number, VARIANT* Value) {
     if (Value == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetPropVal");
     const TSelfReference self(static_cast<ILanguageExtender*>(this));
-    VariantClear(Value);
-    const TAddinProp* property = FProps.Items(Number);
-    if (property == nullptr) {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    TExcepInfo exception;
-    const HRESULT status = Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT,
-                                  DISPATCH_PROPERTYGET, &none, Value, exception.Put(), nullptr);
-    // The host knows no automation booleans or currency.
-    if (property->ValueType == VT_BOOL) {
-        TVariant truth;
-        const bool value = SUCCEEDED(VariantChangeType(truth.Put(), Value, 0, VT_BOOL)) &&
-                           truth.Get().boolVal != VARIANT_FALSE;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetPropVal");
         VariantClear(Value);
-        Value->vt = VT_I4;
-        Value->lVal = value ? 1 : 0;
-    } else if (property->ValueType == VT_CY) {
-        VariantChangeType(Value, Value, 0, VT_R8);
-    }
-    return status;
+        const TAddinProp* property = FProps.Items(Number);
+        if (property == nullptr) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        TExcepInfo exception;
+        const HRESULT status = Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT,
+                                      DISPATCH_PROPERTYGET, &none, Value, exception.Put(), nullptr);
+        // The host knows no automation booleans or currency.
+        if (property->ValueType == VT_BOOL) {
+            TVariant truth;
+            const bool value = SUCCEEDED(VariantChangeType(truth.Put(), Value, 0, VT_BOOL)) &&
+                               truth.Get().boolVal != VARIANT_FALSE;
+            VariantClear(Value);
+            Value->vt = VT_I4;
+            Value->lVal = value ? 1 : 0;
+        } else if (property->ValueType == VT_CY) {
+            VariantChangeType(Value, Value, 0, VT_R8);
+        }
+        return status;
+    });
 }
 
 HRESULT ToleAddin::SetPropVal(long Number, VARIANT* Value) {
     if (Value == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.SetPropVal");
     const TSelfReference self(static_cast<ILanguageExtender*>(this));
-    const TAddinProp* property = FProps.Items(Number);
-    if (property == nullptr) {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS arguments{Value, &named, 1, 1};
-    TExcepInfo exception;
-    return Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &arguments,
-                  nullptr, exception.Put(), nullptr);
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.SetPropVal");
+        const TAddinProp* property = FProps.Items(Number);
+        if (property == nullptr) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS arguments{Value, &named, 1, 1};
+        TExcepInfo exception;
+        return Invoke(property->DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                      &arguments, nullptr, exception.Put(), nullptr);
+    });
 }
 
 HRESULT ToleAddin::IsPropReadable(long Number, BOOL* Readable) {
     if (Readable == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.IsPropReadable");
-    const TAddinProp* property = FProps.Items(Number);
-    if (property == nullptr) {
-        return S_FALSE;
-    }
-    *Readable = property->Readable ? 1 : 0;
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.IsPropReadable");
+        const TAddinProp* property = FProps.Items(Number);
+        if (property == nullptr) {
+            return S_FALSE;
+        }
+        *Readable = property->Readable ? 1 : 0;
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::IsPropWritable(long Number, BOOL* Writable) {
     if (Writable == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.IsPropWritable");
-    const TAddinProp* property = FProps.Items(Number);
-    if (property == nullptr) {
-        return S_FALSE;
-    }
-    *Writable = property->Writable ? 1 : 0;
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.IsPropWritable");
+        const TAddinProp* property = FProps.Items(Number);
+        if (property == nullptr) {
+            return S_FALSE;
+        }
+        *Writable = property->Writable ? 1 : 0;
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::GetNMethods(long* Count) {
     if (Count == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetNMethods");
-    *Count = FFuncs.Count();
-    AddinLogger().Debug(Format("ToleAddin.GetNMethods(%ld)=%ld", *Count, S_OK, 0));
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetNMethods");
+        *Count = FFuncs.Count();
+        AddinLogger().Debug(Format("ToleAddin.GetNMethods(%ld)=%ld", *Count, S_OK, 0));
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
@@ -294,18 +312,20 @@ HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
         return E_POINTER;
     }
     *Number = -1;
-    HRESULT status = S_FALSE;
-    const std::wstring name = WideOf(Name);
-    for (int i = 0; i < FFuncs.Count(); ++i) {
-        if (Names(FFuncs.Items(i)->Name, FFuncs.Items(i)->Alias, name)) {
-            *Number = i;
-            status = S_OK;
-            break;
+    return Extender([&] {
+        HRESULT status = S_FALSE;
+        const std::wstring name = WideOf(Name);
+        for (int i = 0; i < FFuncs.Count(); ++i) {
+            if (Names(FFuncs.Items(i)->Name, FFuncs.Items(i)->Alias, name)) {
+                *Number = i;
+                status = S_OK;
+                break;
+            }
         }
-    }
-    AddinLogger().Debug("FindMethod(" + TKBDUtils::ToAnsi(name) +
-                        Format(", %ld)=%ld", *Number, status, 0));
-    return status;
+        AddinLogger().Debug("FindMethod(" + TKBDUtils::ToAnsi(name) +
+                            Format(", %ld)=%ld", *Number, status, 0));
+        return status;
+    });
 }
 
 HRESULT ToleAddin::GetMethodName(long Number, long Alias, BSTR* Name) {
@@ -313,62 +333,73 @@ HRESULT ToleAddin::GetMethodName(long Number, long Alias, BSTR* Name) {
         return E_POINTER;
     }
     *Name = nullptr;
-    HRESULT status = S_FALSE;
-    std::wstring name;
-    if (const TAddinFunc* method = FFuncs.Items(Number)) {
-        name = Alias != 0 ? method->Alias : method->Name;
-        *Name = Widen(name);
-        status = S_OK;
-    }
-    AddinLogger().Debug(Format("ToleAddin.GetMethodName(%ld,%ld,", Number, Alias, 0) +
-                        TKBDUtils::ToAnsi(name) + Format(")=%ld", status, 0, 0));
-    return status;
+    return Extender([&] {
+        HRESULT status = S_FALSE;
+        std::wstring name;
+        TBstr answer;
+        if (const TAddinFunc* method = FFuncs.Items(Number)) {
+            name = Alias != 0 ? method->Alias : method->Name;
+            answer = TBstr(name);
+            status = S_OK;
+        }
+        AddinLogger().Debug(Format("ToleAddin.GetMethodName(%ld,%ld,", Number, Alias, 0) +
+                            TKBDUtils::ToAnsi(name) + Format(")=%ld", status, 0, 0));
+        // Handed over only now: a failing call leaves the host no string to free.
+        *Name = answer.Detach();
+        return status;
+    });
 }
 
 HRESULT ToleAddin::GetNParams(long Number, long* Count) {
     if (Count == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetNParams");
-    HRESULT status = S_FALSE;
-    if (const TAddinFunc* method = FFuncs.Items(Number)) {
-        *Count = method->Params.Count();
-        status = S_OK;
-    }
-    AddinLogger().Debug(Format("ToleAddin.GetNParams(%ld, %ld)=%ld", Number, *Count, status));
-    return status;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetNParams");
+        HRESULT status = S_FALSE;
+        if (const TAddinFunc* method = FFuncs.Items(Number)) {
+            *Count = method->Params.Count();
+            status = S_OK;
+        }
+        AddinLogger().Debug(Format("ToleAddin.GetNParams(%ld, %ld)=%ld", Number, *Count, status));
+        return status;
+    });
 }
 
 HRESULT ToleAddin::GetParamDefValue(long /*Method*/, long /*Param*/, VARIANT* Value) {
     if (Value == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.GetParamDefValue");
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.GetParamDefValue");
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::HasRetVal(long Number, BOOL* HasValue) {
     if (HasValue == nullptr) {
         return E_POINTER;
     }
-    AddinLogger().Debug("ToleAddin.HasRetVal");
-    if (const TAddinFunc* method = FFuncs.Items(Number)) {
-        *HasValue = method->ResultType != VT_VOID ? 1 : 0;
-    }
-    return S_OK;
+    return Extender([&] {
+        AddinLogger().Debug("ToleAddin.HasRetVal");
+        if (const TAddinFunc* method = FFuncs.Items(Number)) {
+            *HasValue = method->ResultType != VT_VOID ? 1 : 0;
+        }
+        return S_OK;
+    });
 }
 
 HRESULT ToleAddin::CallAsProc(long Number, SAFEARRAY** Params) {
     // Logs after the call, which may deliver events to a host that lets go of the object.
     const TSelfReference self(static_cast<ILanguageExtender*>(this));
-    VARIANT discarded;
-    VariantInit(&discarded);
-    discarded.vt = VT_I4;
-    discarded.lVal = 0;
-    const HRESULT status = CallAsFunc(Number, &discarded, Params);
-    VariantClear(&discarded);
-    AddinLogger().Debug(Format("ToleAddin.CallAsProc(%ld)=%ld", Number, status, 0));
-    return status;
+    return Extender([&] {
+        TVariant discarded;
+        discarded.Get().vt = VT_I4;
+        discarded.Get().lVal = 0;
+        const HRESULT status = CallAsFunc(Number, &discarded.Get(), Params);
+        AddinLogger().Debug(Format("ToleAddin.CallAsProc(%ld)=%ld", Number, status, 0));
+        return status;
+    });
 }
 
 HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) {
@@ -378,7 +409,7 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
     // Invoke may deliver events (EventProcessed) or run a dialog (DeviceTest), and the host may
     // let go of the object there; the rest of this call still uses it.
     const TSelfReference self(static_cast<ILanguageExtender*>(this));
-    try {
+    return Extender([&] {
         AddinLogger().Debug("ToleAddin.CallAsFunc(" + std::to_string(Number) + ")");
         const TAddinFunc* method = FFuncs.Items(Number);
         // The inherited IUnknown and IDispatch entries are listed but not for calling: a
@@ -488,9 +519,7 @@ HRESULT ToleAddin::CallAsFunc(long Number, VARIANT* Result, SAFEARRAY** Params) 
             AddinLogger().Error(message);
         }
         return status;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 }  // namespace wedgecard

@@ -48,7 +48,7 @@ public:
     [[nodiscard]] const TAddinFuncs& Funcs() const noexcept { return FFuncs; }
 
 protected:
-    void* FindInterface(REFIID Interface) noexcept override;
+    IUnknown* FindInterface(REFIID Interface) noexcept override;
     TLogger& AddinLogger();
 
 private:

@@ -9,6 +9,7 @@
 #include "driver/host/AxView.h"
 #include "driver/host/ComSupport.h"
 #include "driver/host/DispatchValuesArray.h"
+#include "driver/host/LanguageExtender.h"
 #include "driver/host/WinDriverServices.h"
 
 namespace wedgecard {
@@ -21,22 +22,17 @@ VARIANT_BOOL AutomationBoolean(bool Value) {
 
 }  // namespace
 
+// The automation interface's answer to an exception: E_UNEXPECTED, or the status the exception
+// carries, with its message as the error information of the call.
+constexpr TComBoundary Automation{&IID_ILumMSRKBD1C, DriverProgID, E_UNEXPECTED};
+
 template <class TBody>
 HRESULT TLumMSRKBD1C::Guarded(TBody&& Body) noexcept {
-    TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
-    try {
+    const TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
+    return Automation([&] {
         Body();
         return S_OK;
-    } catch (const EOleError& error) {
-        SetErrorDescription(IID_ILumMSRKBD1C, TKBDUtils::ToWide(error.what()));
-        return error.Code();
-    } catch (const std::exception& error) {
-        SetErrorDescription(IID_ILumMSRKBD1C, TKBDUtils::ToWide(error.what()));
-        return E_UNEXPECTED;
-    } catch (...) {
-        SetErrorDescription(IID_ILumMSRKBD1C, L"");
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 TLumMSRKBD1C::TLumMSRKBD1C() {
@@ -47,19 +43,16 @@ TLumMSRKBD1C::~TLumMSRKBD1C() {
     FDriver.reset();
     FLogger.reset();
     FView.reset();
-    if (FTypeInfo != nullptr) {
-        FTypeInfo->Release();
-    }
+    FTypeInfo.Reset();
     --ModuleUsage;
 }
 
 HRESULT TLumMSRKBD1C::Initialize() {
-    ITypeLib* library = nullptr;
+    ComPtr<ITypeLib> library;
     const std::wstring path = GetModulePathWide();
     HRESULT status = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (SUCCEEDED(status)) {
         status = library->GetTypeInfoOfGuid(IID_ILumMSRKBD1C, &FTypeInfo);
-        library->Release();
     }
     if (FAILED(status)) {
         return status;
@@ -72,37 +65,34 @@ HRESULT TLumMSRKBD1C::Initialize() {
 }
 
 HRESULT TLumMSRKBD1C::QueryInterface(REFIID Interface, void** Object) {
-    if (Object == nullptr) {
-        return E_POINTER;
-    }
-    *Object = FindInterface(Interface);
-    if (*Object == nullptr) {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return QueryFound(FindInterface(Interface), Object);
 }
 
-void* TLumMSRKBD1C::FindInterface(REFIID Interface) noexcept {
-    if (Interface == IID_IUnknown || Interface == IID_IDispatch || Interface == IID_ILumMSRKBD1C) {
-        return static_cast<ILumMSRKBD1C*>(this);
-    }
-    if (Interface == IID_ISupportErrorInfo) {
-        return static_cast<ISupportErrorInfo*>(this);
-    }
-    return nullptr;
+IUnknown* TLumMSRKBD1C::FindInterface(REFIID Interface) noexcept {
+    auto* automation = static_cast<ILumMSRKBD1C*>(this);
+    return FindInTable(Interface, {{IID_IUnknown, automation},
+                                   {IID_IDispatch, automation},
+                                   {IID_ILumMSRKBD1C, automation},
+                                   {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}});
 }
 
 ULONG TLumMSRKBD1C::AddRef() {
-    return ++FReferences;
+    return DoAddRef();
 }
 
 ULONG TLumMSRKBD1C::Release() {
-    const ULONG remaining = --FReferences;
+    // Deleted now, or once the hook handler of this thread that is still serving a message has
+    // returned.
+    const ULONG remaining = Drop();
     if (remaining == 0) {
         if (TMessageHook::Serving()) {
             Detach();
-            TMessageHook::DeferUntilServed([this] { delete this; });
+            try {
+                TMessageHook::DeferUntilServed([this] { delete this; });
+            } catch (...) {
+                // No room to note the deletion: the object stays, as freeing it under the
+                // handler that still uses it would be worse.
+            }
         } else {
             delete this;
         }
@@ -126,9 +116,7 @@ HRESULT TLumMSRKBD1C::GetTypeInfo(UINT Index, LCID /*Locale*/, ITypeInfo** Info)
     if (Index != 0) {
         return DISP_E_BADINDEX;
     }
-    FTypeInfo->AddRef();
-    *Info = FTypeInfo;
-    return S_OK;
+    return FTypeInfo.CopyTo(Info);
 }
 
 HRESULT TLumMSRKBD1C::GetIDsOfNames(REFIID /*Interface*/, LPOLESTR* Names, UINT Count,
@@ -136,7 +124,7 @@ HRESULT TLumMSRKBD1C::GetIDsOfNames(REFIID /*Interface*/, LPOLESTR* Names, UINT 
     if (Names == nullptr || IDs == nullptr) {
         return E_POINTER;
     }
-    return DispGetIDsOfNames(FTypeInfo, Names, Count, IDs);
+    return DispGetIDsOfNames(FTypeInfo.Get(), Names, Count, IDs);
 }
 
 void TLumMSRKBD1C::LoadMethodShapes() {
@@ -180,60 +168,61 @@ HRESULT TLumMSRKBD1C::Invoke(DISPID Member, REFIID Interface, LCID /*Locale*/, W
     if (Arguments->cNamedArgs > Arguments->cArgs) {
         return DISP_E_BADPARAMCOUNT;
     }
-    TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
-
-    // Script clients cannot pass what an [out] string parameter needs. VBScript passes its
-    // variable as a variant by reference, which the runtime will not turn into a string by
-    // reference; JScript passes values, or leaves the parameter out. Give the runtime the
-    // string by reference it wants: inside the script's variable where there is one, in a
-    // holder of this call otherwise.
-    const auto method = FMethods.find(Member);
-    if (method == FMethods.end() || (Flags & DISPATCH_METHOD) == 0 || Arguments->cNamedArgs != 0 ||
-        Arguments->cArgs > method->second.Parameters) {
-        return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, Arguments,
-                          Result, Exception, ArgumentError);
-    }
-    const TMethodShape& shape = method->second;
-    const UINT given = Arguments->cArgs;
-    for (UINT p = given; p < shape.Parameters; ++p) {
-        if (!shape.OutString[p]) {
-            // A missing [in] parameter is the runtime's to report.
-            return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, Arguments,
-                              Result, Exception, ArgumentError);
+    const TSelfReference self(static_cast<ILumMSRKBD1C*>(this));
+    return Automation([&] {
+        // Script clients cannot pass what an [out] string parameter needs. VBScript passes its
+        // variable as a variant by reference, which the runtime will not turn into a string by
+        // reference; JScript passes values, or leaves the parameter out. Give the runtime the
+        // string by reference it wants: inside the script's variable where there is one, in a
+        // holder of this call otherwise.
+        const auto method = FMethods.find(Member);
+        if (method == FMethods.end() || (Flags & DISPATCH_METHOD) == 0 ||
+            Arguments->cNamedArgs != 0 || Arguments->cArgs > method->second.Parameters) {
+            return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo.Get(), Member, Flags,
+                              Arguments, Result, Exception, ArgumentError);
         }
-    }
-    std::vector<VARIANTARG> slots(shape.Parameters);
-    std::vector<TBstr> holders(shape.Parameters);
-    for (UINT p = 0; p < shape.Parameters; ++p) {
-        VARIANTARG& slot = slots[shape.Parameters - 1 - p];
-        if (p < given) {
-            slot = Arguments->rgvarg[given - 1 - p];
-        } else {
-            VariantInit(&slot);
+        const TMethodShape& shape = method->second;
+        const UINT given = Arguments->cArgs;
+        for (UINT p = given; p < shape.Parameters; ++p) {
+            if (!shape.OutString[p]) {
+                // A missing [in] parameter is the runtime's to report.
+                return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo.Get(), Member, Flags,
+                                  Arguments, Result, Exception, ArgumentError);
+            }
         }
-        if (!shape.OutString[p] || slot.vt == (VT_BYREF | VT_BSTR)) {
-            continue;
+        std::vector<VARIANTARG> slots(shape.Parameters);
+        std::vector<TBstr> holders(shape.Parameters);
+        for (UINT p = 0; p < shape.Parameters; ++p) {
+            VARIANTARG& slot = slots[shape.Parameters - 1 - p];
+            if (p < given) {
+                slot = Arguments->rgvarg[given - 1 - p];
+            } else {
+                VariantInit(&slot);
+            }
+            if (!shape.OutString[p] || slot.vt == (VT_BYREF | VT_BSTR)) {
+                continue;
+            }
+            if (slot.vt == (VT_BYREF | VT_VARIANT) && slot.pvarVal != nullptr &&
+                (slot.pvarVal->vt & VT_BYREF) == 0) {
+                VARIANT* variable = slot.pvarVal;
+                VariantClear(variable);
+                variable->vt = VT_BSTR;
+                variable->bstrVal = nullptr;
+                slot.vt = VT_BYREF | VT_BSTR;
+                slot.pbstrVal = &variable->bstrVal;
+            } else {
+                slot.vt = VT_BYREF | VT_BSTR;
+                slot.pbstrVal = holders[p].Put();
+            }
         }
-        if (slot.vt == (VT_BYREF | VT_VARIANT) && slot.pvarVal != nullptr &&
-            (slot.pvarVal->vt & VT_BYREF) == 0) {
-            VARIANT* variable = slot.pvarVal;
-            VariantClear(variable);
-            variable->vt = VT_BSTR;
-            variable->bstrVal = nullptr;
-            slot.vt = VT_BYREF | VT_BSTR;
-            slot.pbstrVal = &variable->bstrVal;
-        } else {
-            slot.vt = VT_BYREF | VT_BSTR;
-            slot.pbstrVal = holders[p].Put();
-        }
-    }
-    DISPPARAMS prepared{slots.data(), nullptr, shape.Parameters, 0};
-    return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo, Member, Flags, &prepared, Result,
-                      Exception, ArgumentError);
+        DISPPARAMS prepared{slots.data(), nullptr, shape.Parameters, 0};
+        return DispInvoke(static_cast<ILumMSRKBD1C*>(this), FTypeInfo.Get(), Member, Flags,
+                          &prepared, Result, Exception, ArgumentError);
+    });
 }
 
 HRESULT TLumMSRKBD1C::InterfaceSupportsErrorInfo(REFIID Interface) {
-    return Interface == IID_ILumMSRKBD1C ? S_OK : S_FALSE;
+    return Interface == IID_ILumMSRKBD1C || Interface == IID_ILanguageExtender ? S_OK : S_FALSE;
 }
 
 TLogger& TLumMSRKBD1C::Logger() {

@@ -14,20 +14,24 @@
 #include "driver/core/DriverCalls.h"
 #include "driver/core/KBDDriver.h"
 #include "driver/diagnostics/untLogger.h"
+#include "driver/host/ComSupport.h"
 
 namespace wedgecard {
 
 class TAxView;
 
+// The name hosts create the driver by, and the source of its error information.
+inline constexpr const wchar_t* DriverProgID = L"Addin.LumMSRKBD1C";
+
 // The automation object: the six methods of ILumMSRKBD1C, each logged and forwarded to the
 // driver core it owns. IDispatch is served from the type library by the OLE runtime. The
 // first of three classes that make up the one COM object (the language extender and the host
 // connection derive from it).
-class TLumMSRKBD1C : public ILumMSRKBD1C, public ISupportErrorInfo {
+class TLumMSRKBD1C : public ILumMSRKBD1C,
+                     public ISupportErrorInfo,
+                     protected TUnknownImpl<TLumMSRKBD1C> {
 public:
     TLumMSRKBD1C();
-    TLumMSRKBD1C(const TLumMSRKBD1C&) = delete;
-    TLumMSRKBD1C& operator=(const TLumMSRKBD1C&) = delete;
     virtual ~TLumMSRKBD1C();
 
     // Runs once after construction, before the object is handed out: loads the type
@@ -64,7 +68,7 @@ public:
 
 protected:
     // The interface of this object that Interface names, or null. Derived classes add theirs.
-    virtual void* FindInterface(REFIID Interface) noexcept;
+    virtual IUnknown* FindInterface(REFIID Interface) noexcept;
 
     // Where the driver core's events go; nothing here.
     virtual void SendExternalEvent(const std::string& Source, const std::string& Message,
@@ -79,10 +83,10 @@ protected:
     TKBDDriver& Driver();
     // The driver's operations, each logged through this object's logger.
     TDriverCalls Calls();
-    [[nodiscard]] ITypeInfo* TypeInfo() const noexcept { return FTypeInfo; }
+    [[nodiscard]] ITypeInfo* TypeInfo() const noexcept { return FTypeInfo.Get(); }
 
-    // Runs Body with a reference held on the object, turning an escaping exception into a
-    // failing status and the calling thread's error information.
+    // Runs Body with a reference held on the object, through the automation interface's
+    // boundary: S_OK, or the failure an exception becomes.
     template <class TBody>
     HRESULT Guarded(TBody&& Body) noexcept;
 
@@ -95,8 +99,7 @@ private:
     };
     void LoadMethodShapes();
 
-    std::atomic<ULONG> FReferences{1};
-    ITypeInfo* FTypeInfo = nullptr;
+    ComPtr<ITypeInfo> FTypeInfo;
     std::map<DISPID, TMethodShape> FMethods;
     std::unique_ptr<TLogger> FLogger;
     std::unique_ptr<TKBDDriver> FDriver;

@@ -56,7 +56,12 @@ TNativeObject::TCall::~TCall() {
 void TNativeObject::Delete(TNativeObject* Object) noexcept {
     // Its capture may be what is serving the message: the hook goes once that is done.
     if (TMessageHook::Serving()) {
-        TMessageHook::DeferUntilServed([Object] { delete Object; });
+        try {
+            TMessageHook::DeferUntilServed([Object] { delete Object; });
+        } catch (...) {
+            // No room to note the deletion: the object stays, as freeing it under the handler
+            // that still uses it would be worse.
+        }
     } else {
         delete Object;
     }

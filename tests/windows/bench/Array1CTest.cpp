@@ -13,7 +13,7 @@ class Array1C : public ComTest {
 protected:
     void SetUp() override {
         ComTest::SetUp();
-        ASSERT_HRESULT_SUCCEEDED(TArray1C::Create(IID_IArray1C, FArray.PutVoid()));
+        ASSERT_HRESULT_SUCCEEDED(TArray1C::Create(IID_IArray1C, &FArray));
     }
     void TearDown() override {
         FArray.Reset();
@@ -47,7 +47,7 @@ protected:
         return failed;
     }
 
-    TComPtr<IArray1C> FArray;
+    ComPtr<IArray1C> FArray;
 };
 
 void ExpectInvalidIndex(const char* What, HRESULT Result, const std::wstring& Description) {
@@ -74,7 +74,7 @@ TEST_F(Array1C, AddedValuesComeBackWithTheirTypes) {
     EXPECT_EQ(V_BOOL(&boolean.Get()), VARIANT_TRUE);
     const TVariant text = Get(2);
     ASSERT_EQ(V_VT(&text.Get()), VT_BSTR);
-    EXPECT_EQ(BstrText(V_BSTR(&text.Get())), L"Префикс #9");
+    EXPECT_EQ(WideOf(V_BSTR(&text.Get())), L"Префикс #9");
     EXPECT_EQ(V_VT(&Get(3).Get()), VT_EMPTY);
 }
 
@@ -90,7 +90,7 @@ TEST_F(Array1C, StoresCopiesThatOutliveTheCallersValues) {
     ASSERT_HRESULT_SUCCEEDED(FArray->Add(reference));
     original = 5;
 
-    EXPECT_EQ(BstrText(V_BSTR(&Get(0).Get())), L"#13");
+    EXPECT_EQ(WideOf(V_BSTR(&Get(0).Get())), L"#13");
     // A reference is stored as the value it pointed at: the caller's variable may be gone when
     // the driver reads the array.
     const TVariant stored = Get(1);
@@ -99,8 +99,8 @@ TEST_F(Array1C, StoresCopiesThatOutliveTheCallersValues) {
 }
 
 TEST_F(Array1C, HoldsAReferenceToAStoredInterfaceUntilTheElementGoes) {
-    TComPtr<IArray1C> other;
-    ASSERT_HRESULT_SUCCEEDED(TArray1C::Create(IID_IArray1C, other.PutVoid()));
+    ComPtr<IArray1C> other;
+    ASSERT_HRESULT_SUCCEEDED(TArray1C::Create(IID_IArray1C, &other));
     const ULONG before = ReferenceCount(other.Get());
 
     Add(Object(other.Get()));
@@ -128,8 +128,8 @@ TEST_F(Array1C, GetOutsideTheElementsFailsWithAnEmptyResult) {
         EXPECT_EQ(failed.ResultType, VT_EMPTY);
     }
 
-    TComPtr<ISupportErrorInfo> support;
-    ASSERT_HRESULT_SUCCEEDED(FArray.As(support));
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_HRESULT_SUCCEEDED(FArray.As(&support));
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IArray1C), S_OK);
 }
 
@@ -142,7 +142,7 @@ TEST_F(Array1C, PutOutsideTheElementsFailsAndChangesNothing) {
     ExpectInvalidIndex("index -1", FArray->Put(-1, Int(7).Get()));
 
     EXPECT_EQ(Count(), 1);
-    EXPECT_EQ(BstrText(V_BSTR(&Get(0).Get())), L"#9");
+    EXPECT_EQ(WideOf(V_BSTR(&Get(0).Get())), L"#9");
 }
 
 TEST_F(Array1C, PutReplacesAnElementAfterAdd) {
@@ -153,7 +153,7 @@ TEST_F(Array1C, PutReplacesAnElementAfterAdd) {
     EXPECT_EQ(Count(), 1);
     const TVariant value = Get(0);
     ASSERT_EQ(V_VT(&value.Get()), VT_BSTR);
-    EXPECT_EQ(BstrText(V_BSTR(&value.Get())), L"x");
+    EXPECT_EQ(WideOf(V_BSTR(&value.Get())), L"x");
 }
 
 TEST_F(Array1C, ClearEmptiesTheArrayAndSucceedsOnAnEmptyOne) {
@@ -210,7 +210,7 @@ TEST_F(Array1CByName, AddCountGetAndPutWork) {
     const TDispatchCall second =
         CallByName(Dispatch(), L"Get", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {&one});
     ASSERT_EQ(V_VT(&second.Value.Get()), VT_BSTR);
-    EXPECT_EQ(BstrText(V_BSTR(&second.Value.Get())), L"#35");
+    EXPECT_EQ(WideOf(V_BSTR(&second.Value.Get())), L"#35");
 }
 
 TEST_F(Array1CByName, InvalidIndexArrivesInTheExceptionInformation) {
@@ -225,8 +225,8 @@ TEST_F(Array1CByName, InvalidIndexArrivesInTheExceptionInformation) {
 
 // The library as the program carries it: what clients and the registry see.
 TEST(BenchpadTypeLibrary, CarriesTheBenchsIdentifiersAndHelpStrings) {
-    TComPtr<ITypeLib> library;
-    ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, library.Put()));
+    ComPtr<ITypeLib> library;
+    ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(ThisModulePath().c_str(), REGKIND_NONE, &library));
     TLIBATTR* attributes = nullptr;
     ASSERT_HRESULT_SUCCEEDED(library->GetLibAttr(&attributes));
     EXPECT_EQ(attributes->guid, LIBID_Benchpad);
@@ -236,9 +236,9 @@ TEST(BenchpadTypeLibrary, CarriesTheBenchsIdentifiersAndHelpStrings) {
     library->ReleaseTLibAttr(attributes);
 
     auto helpString = [&](const GUID& Type) {
-        TComPtr<ITypeInfo> info;
+        ComPtr<ITypeInfo> info;
         TBstr help;
-        if (SUCCEEDED(library->GetTypeInfoOfGuid(Type, info.Put()))) {
+        if (SUCCEEDED(library->GetTypeInfoOfGuid(Type, &info))) {
             static_cast<void>(
                 info->GetDocumentation(MEMBERID_NIL, nullptr, help.Put(), nullptr, nullptr));
         }

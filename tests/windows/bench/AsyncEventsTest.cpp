@@ -37,8 +37,8 @@ protected:
                                          const std::wstring& Data) {
             FReceived.push_back({Source, Message, Data});
         };
-        ASSERT_HRESULT_SUCCEEDED(FEvents.QueryInterface(IID_IAsyncEvent, FHost.PutVoid()));
-        ASSERT_HRESULT_SUCCEEDED(FEvents.QueryInterface(IID_IAsyncEvents, FDual.PutVoid()));
+        ASSERT_HRESULT_SUCCEEDED(FEvents.QueryInterface(IID_IAsyncEvent, &FHost));
+        ASSERT_HRESULT_SUCCEEDED(FEvents.QueryInterface(IID_IAsyncEvents, &FDual));
     }
     void TearDown() override {
         FHost.Reset();
@@ -47,8 +47,8 @@ protected:
     }
 
     TAsyncEvents FEvents;
-    TComPtr<IAsyncEvent> FHost;
-    TComPtr<IAsyncEvents> FDual;
+    ComPtr<IAsyncEvent> FHost;
+    ComPtr<IAsyncEvents> FDual;
     std::vector<TEvent> FReceived;
 };
 
@@ -98,8 +98,8 @@ TEST_F(AsyncEvents, ErrorOfTheHandlerBecomesAFailureWithItsMessage) {
     const HRESULT early = FHost->ExternalEvent(text.Get(), text.Get(), text.Get());
     EXPECT_TRUE(FAILED(early));
     EXPECT_EQ(TakeErrorDescription(), L"Неверный идентификатор устройства");
-    TComPtr<ISupportErrorInfo> support;
-    ASSERT_HRESULT_SUCCEEDED(FHost.As(support));
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_HRESULT_SUCCEEDED(FHost.As(&support));
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IAsyncEvent), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IAsyncEvents), S_OK);
 
@@ -150,13 +150,13 @@ TEST_F(AsyncEvents, HandlerMayRunNestedAndClearItself) {
 }
 
 TEST_F(AsyncEvents, EveryInterfaceAnswersWithTheSameIdentity) {
-    TComPtr<IUnknown> fromHost;
-    TComPtr<IUnknown> fromDual;
-    ASSERT_HRESULT_SUCCEEDED(FHost.As(fromHost));
-    ASSERT_HRESULT_SUCCEEDED(FDual.As(fromDual));
+    ComPtr<IUnknown> fromHost;
+    ComPtr<IUnknown> fromDual;
+    ASSERT_HRESULT_SUCCEEDED(FHost.As(&fromHost));
+    ASSERT_HRESULT_SUCCEEDED(FDual.As(&fromDual));
     EXPECT_EQ(fromHost.Get(), fromDual.Get());
-    TComPtr<IDispatch> dispatch;
-    ASSERT_HRESULT_SUCCEEDED(FHost.As(dispatch));
+    ComPtr<IDispatch> dispatch;
+    ASSERT_HRESULT_SUCCEEDED(FHost.As(&dispatch));
     EXPECT_EQ(static_cast<IUnknown*>(dispatch.Get()), static_cast<IUnknown*>(FDual.Get()));
 }
 
@@ -177,8 +177,8 @@ TEST_F(AsyncEvents, ReleaseNeverFreesTheWindowsSink) {
 
 TEST(AsyncEventsFromTheClassFactory, AreFreedByTheirLastRelease) {
     const long before = ServerLockCount();
-    TComPtr<IAsyncEvent> events;
-    ASSERT_HRESULT_SUCCEEDED(TAsyncEvents::Create(IID_IAsyncEvent, events.PutVoid()));
+    ComPtr<IAsyncEvent> events;
+    ASSERT_HRESULT_SUCCEEDED(TAsyncEvents::Create(IID_IAsyncEvent, &events));
     EXPECT_EQ(ServerLockCount(), before + 1);
 
     events.Reset();

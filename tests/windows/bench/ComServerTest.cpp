@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Benchpad_TLB.h"
@@ -51,36 +53,36 @@ TEST_F(LocalServer, EveryActivationGetsANewArray) {
     TLocalServer server(TServerSwitches{});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
 
-    TComPtr<IArray1C> first;
-    TComPtr<IArray1C> second;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, first.PutVoid()));
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, second.PutVoid()));
+    ComPtr<IArray1C> first;
+    ComPtr<IArray1C> second;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &first));
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &second));
     ASSERT_HRESULT_SUCCEEDED(first->Add(Int(1).Get()));
 
     LONG count = -1;
     ASSERT_HRESULT_SUCCEEDED(second->get_Count(&count));
     EXPECT_EQ(count, 0);
-    TComPtr<IAsyncEvents> events;
+    ComPtr<IAsyncEvents> events;
     EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_AsyncEvents, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IAsyncEvents, events.PutVoid()));
-    TComPtr<IUnknown> aggregated;
+                                              IID_IAsyncEvents, &events));
+    ComPtr<IUnknown> aggregated;
     EXPECT_EQ(CoCreateInstance(CLSID_Array1C, first.Get(), CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                               aggregated.PutVoid()),
+                               &aggregated),
               CLASS_E_NOAGGREGATION);
 }
 
 TEST_F(LocalServer, StartedByComQuitsWhenTheLastObjectAndLockAreGone) {
     TLocalServer server(TServerSwitches{.Automation = true});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IClassFactory> factory;
-    ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_Array1C, CLSCTX_LOCAL_SERVER, nullptr,
-                                              IID_IClassFactory, factory.PutVoid()));
-    TComPtr<IArray1C> first;
-    TComPtr<IArray1C> second;
-    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, first.PutVoid()));
-    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, second.PutVoid()));
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoGetClassObject(CLSID_Array1C, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, &factory));
+    ComPtr<IArray1C> first;
+    ComPtr<IArray1C> second;
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, &first));
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IArray1C, &second));
     ASSERT_HRESULT_SUCCEEDED(factory->LockServer(TRUE));
 
     first.Reset();
@@ -94,9 +96,9 @@ TEST_F(LocalServer, StartedByComQuitsWhenTheLastObjectAndLockAreGone) {
 TEST_F(LocalServer, StartedByTheUserStaysWhenTheLastObjectGoes) {
     TLocalServer server(TServerSwitches{});
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IArray1C> array;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, array.PutVoid()));
+    ComPtr<IArray1C> array;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &array));
 
     array.Reset();
 
@@ -108,9 +110,9 @@ TEST_F(LocalServer, WindowMayTakeOverTheEndOfAServerStartedByCom) {
     int closed = 0;
     server.OnLastRelease = [&] { ++closed; };
     ASSERT_HRESULT_SUCCEEDED(server.RegisterClassObjects());
-    TComPtr<IArray1C> array;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IArray1C, array.PutVoid()));
+    ComPtr<IArray1C> array;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IArray1C, &array));
 
     array.Reset();
 
@@ -121,9 +123,9 @@ TEST_F(LocalServer, WindowMayTakeOverTheEndOfAServerStartedByCom) {
 TEST_F(LocalServer, ClassObjectsGoWithTheServer) {
     // Only the class table of this process is asked: no registry entry may start a program.
     auto registered = [] {
-        TComPtr<IClassFactory> factory;
+        ComPtr<IClassFactory> factory;
         return SUCCEEDED(CoGetClassObject(CLSID_Array1C, CLSCTX_INPROC_SERVER, nullptr,
-                                          IID_IClassFactory, factory.PutVoid()));
+                                          IID_IClassFactory, &factory));
     };
     {
         TLocalServer server(TServerSwitches{});
@@ -131,6 +133,63 @@ TEST_F(LocalServer, ClassObjectsGoWithTheServer) {
         EXPECT_TRUE(registered());
     }
     EXPECT_FALSE(registered());
+}
+
+// --- Making an object
+// -----------------------------------------------------------------------------
+
+// An object that counts its live instances and whose initialisation answers as told.
+class TInitialized final : public IUnknown, private TUnknownImpl<TInitialized> {
+public:
+    enum TOutcome { Succeeds, Fails, Throws };
+    static inline TOutcome Outcome = Succeeds;
+    static inline int Alive = 0;
+
+    TInitialized() noexcept { ++Alive; }
+
+    HRESULT Initialize() {
+        if (Outcome == Throws) {
+            throw std::runtime_error("initialisation");
+        }
+        return Outcome == Fails ? E_FAIL : S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Interface, void** Object) override {
+        return QueryFound(FindInTable(Interface, {{IID_IUnknown, this}}), Object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+
+private:
+    friend TUnknownImpl<TInitialized>;
+    ~TInitialized() { --Alive; }
+};
+
+HRESULT CreateTInitialized(REFIID Interface, void** Object) noexcept {
+    constexpr wedgecard::TComBoundary creation{nullptr, nullptr, E_OUTOFMEMORY};
+    return wedgecard::CreateInitialized<TInitialized>(creation, Interface, Object);
+}
+
+void NoLock(bool) noexcept {}
+
+TEST(ClassFactory, HandsOutAnInitialisedObjectOnceAndFreesOneWhoseInitialisationFailsOrThrows) {
+    TClassFactory<&CreateTInitialized, &NoLock, false> factory;
+    for (const auto& [outcome, answer] :
+         {std::pair{TInitialized::Fails, E_FAIL}, std::pair{TInitialized::Throws, E_OUTOFMEMORY}}) {
+        TInitialized::Outcome = outcome;
+        void* object = &object;
+        EXPECT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, &object), answer);
+        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(TInitialized::Alive, 0) << "outcome " << outcome;
+    }
+
+    TInitialized::Outcome = TInitialized::Succeeds;
+    ComPtr<IUnknown> made;
+    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, &made), S_OK);
+    EXPECT_EQ(TInitialized::Alive, 1);
+    // The caller's reference is the only one: letting go of it frees the object.
+    made.Reset();
+    EXPECT_EQ(TInitialized::Alive, 0);
 }
 
 }  // namespace

@@ -63,8 +63,8 @@ inline TVariant Object(IUnknown* Value) {
 
 // The description in the thread's error information, taken from it; empty without one.
 inline std::wstring TakeErrorDescription() {
-    TComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Put()) != S_OK || !info) {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) {
         return {};
     }
     TBstr description;
@@ -112,7 +112,7 @@ inline TDispatchCall CallByName(IDispatch* Object, const wchar_t* Name, WORD Fla
             exception.pfnDeferredFillIn(&exception);
         }
         call.Code = exception.scode != 0 ? exception.scode : exception.wCode;
-        call.Description = BstrText(exception.bstrDescription);
+        call.Description = WideOf(exception.bstrDescription);
     }
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);

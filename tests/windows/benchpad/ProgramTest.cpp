@@ -138,9 +138,9 @@ TEST_F(BenchpadProgram, StartedByComItServesItsClassesWithoutAWindowUntilTheLast
     {
         // Late bound, as script clients use it: Wine's type library marshaller finds only
         // libraries registered for the neutral locale, and this one is registered for 0x409.
-        TComPtr<IDispatch> values;
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER,
-                                                  IID_IDispatch, values.PutVoid()));
+        ComPtr<IDispatch> values;
+        ASSERT_HRESULT_SUCCEEDED(
+            CoCreateInstance(CLSID_Array1C, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, &values));
         EXPECT_EQ(RunningCopies(), 1);
         VARIANT value;
         VariantInit(&value);

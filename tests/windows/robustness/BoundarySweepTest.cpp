@@ -283,6 +283,31 @@ TEST_F(BoundarySweep, EveryOperationRefusesNullPointers) {
     ExpectStillWorking();
 }
 
+// A process short of memory: no string the driver makes can be allocated. The call answers the
+// extender's failure with its error information instead of letting the allocation's exception
+// into the host, hands the host no string, and leaves the host's own string where it was.
+TEST_F(BoundarySweep, AStringThatCannotBeAllocatedFailsTheCallAndLeavesTheHostsString) {
+    BSTR name = nullptr;
+    BSTR extension = SysAllocString(L"host's");
+    ComPtr<IErrorInfo> info;
+    Spy.FailAllocations(true);
+    const HRESULT named = Extender->GetMethodName(mOpen, 1, &name);
+    const HRESULT reported = GetErrorInfo(0, &info);
+    const HRESULT registered = Extender->RegisterExtensionAs(&extension);
+    Spy.FailAllocations(false);
+
+    EXPECT_EQ(named, E_UNEXPECTED);
+    EXPECT_EQ(name, nullptr);
+    ASSERT_EQ(reported, S_OK);
+    GUID source{};
+    ASSERT_HRESULT_SUCCEEDED(info->GetGUID(&source));
+    EXPECT_TRUE(IsEqualGUID(source, IID_ILanguageExtender));
+    EXPECT_EQ(registered, E_UNEXPECTED);
+    EXPECT_EQ(WideOf(extension), L"host's");
+    SysFreeString(extension);
+    ExpectStillWorking();
+}
+
 TEST_F(BoundarySweep, NumbersOfNoMemberGetTheDocumentedAnswer) {
     constexpr long Untouched = 0x1234;
     // The driver has methods 0 to 12 and no property at all.

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace wedgecard::test {
 
@@ -30,6 +31,10 @@ public:
 
     SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T Request) override {
         std::lock_guard lock(FLock);
+        if (FFailing.contains(GetCurrentThreadId())) {
+            // The allocator answers null for a request the spy makes zero.
+            return 0;
+        }
         FPending[GetCurrentThreadId()] = Request;
         return Request;
     }
@@ -70,6 +75,15 @@ public:
     void STDMETHODCALLTYPE PreHeapMinimize() override {}
     void STDMETHODCALLTYPE PostHeapMinimize() override {}
 
+    void FailAllocations(bool Failing) {
+        std::lock_guard lock(FLock);
+        if (Failing) {
+            FFailing.insert(GetCurrentThreadId());
+        } else {
+            FFailing.erase(GetCurrentThreadId());
+        }
+    }
+
     std::size_t LiveBlocksOfAtLeast(std::size_t Bytes) const {
         std::lock_guard lock(FLock);
         std::size_t count = 0;
@@ -85,6 +99,7 @@ private:
     mutable std::mutex FLock;
     std::map<DWORD, SIZE_T> FPending;
     std::map<void*, SIZE_T> FLive;
+    std::set<DWORD> FFailing;
 };
 
 TMallocSpy& Spy() {
@@ -105,6 +120,10 @@ TAllocationSpy::~TAllocationSpy() = default;
 
 std::size_t TAllocationSpy::LiveBlocksOfAtLeast(std::size_t Bytes) const {
     return Spy().LiveBlocksOfAtLeast(Bytes);
+}
+
+void TAllocationSpy::FailAllocations(bool Failing) const {
+    Spy().FailAllocations(Failing);
 }
 
 }  // namespace wedgecard::test
