@@ -16,9 +16,19 @@ namespace {
 // error information of the call.
 constexpr TComBoundary Extender{&IID_ILanguageExtender, DriverProgID, E_UNEXPECTED};
 
-// A member without a Russian name has an empty alias, which names nothing.
-bool Names(const std::wstring& Name, const std::wstring& Alias, const std::wstring& Wanted) {
-    return SameName(Name, Wanted) || (!Alias.empty() && SameName(Alias, Wanted));
+// The number of the member of Members (the properties or the methods) that Wanted names by its
+// name or its alias, or -1. A member without a Russian name has an empty alias, which names
+// nothing.
+template <class TMembers>
+long MemberNamed(const TMembers& Members, const std::wstring& Wanted) {
+    for (int i = 0; i < Members.Count(); ++i) {
+        const auto& member = *Members.Items(i);
+        if (SameName(member.Name, Wanted) ||
+            (!member.Alias.empty() && SameName(member.Alias, Wanted))) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 // The text automation makes of a value; empty when it makes none.
@@ -184,15 +194,9 @@ HRESULT ToleAddin::FindProp(BSTR Name, long* Number) {
     }
     *Number = -1;
     return Extender([&] {
-        HRESULT status = S_FALSE;
         const std::wstring name = WideOf(Name);
-        for (int i = 0; i < FProps.Count(); ++i) {
-            if (Names(FProps.Items(i)->Name, FProps.Items(i)->Alias, name)) {
-                *Number = i;
-                status = S_OK;
-                break;
-            }
-        }
+        *Number = MemberNamed(FProps, name);
+        const HRESULT status = *Number == -1 ? S_FALSE : S_OK;
         AddinLogger().Debug("FindProp(" + TKBDUtils::ToAnsi(name) +
                             Format(", %ld)=%ld", *Number, status, 0));
         return status;
@@ -313,15 +317,9 @@ HRESULT ToleAddin::FindMethod(BSTR Name, long* Number) {
     }
     *Number = -1;
     return Extender([&] {
-        HRESULT status = S_FALSE;
         const std::wstring name = WideOf(Name);
-        for (int i = 0; i < FFuncs.Count(); ++i) {
-            if (Names(FFuncs.Items(i)->Name, FFuncs.Items(i)->Alias, name)) {
-                *Number = i;
-                status = S_OK;
-                break;
-            }
-        }
+        *Number = MemberNamed(FFuncs, name);
+        const HRESULT status = *Number == -1 ? S_FALSE : S_OK;
         AddinLogger().Debug("FindMethod(" + TKBDUtils::ToAnsi(name) +
                             Format(", %ld)=%ld", *Number, status, 0));
         return status;
