@@ -7,48 +7,34 @@
 #include <utility>
 
 #include "driver/capture/KeysLogText.h"
+#include "driver/capture/ThreadCaptures.h"
 #include "driver/diagnostics/untLogger.h"
 
 namespace wedgecard {
 
 namespace {
 
-thread_local TKeyboardHook* FirstOnThread = nullptr;
-
-// Numbers the replay messages of every capture of the thread, so that a message left in the
-// queue by a capture that is gone never passes for one of a later capture.
-thread_local std::uint32_t NextSerial = 1;
-
-// Changes whenever what can begin a card on this thread may have changed: a capture's prefixes,
-// or which captures take keys.
-thread_local std::uint64_t StartsEpoch = 1;
-
-void StartsChanged() noexcept {
-    ++StartsEpoch;
-}
-
-// The message record that a capture made a decided key of, for the captures served the same
-// message after it.
-struct TDecidedKey {
-    std::intptr_t Message = 0;
-    std::uint64_t Number = 0;
-};
-thread_local TDecidedKey DecidedKey;
-
 bool IsKeyMessage(std::uint32_t Message) noexcept {
     return Message == wm::KeyDown || Message == wm::KeyUp || Message == wm::SysKeyDown ||
            Message == wm::SysKeyUp;
 }
 
+bool IsKeyUp(const TMsg& Message) noexcept {
+    return Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
+}
+
+std::vector<bool> NoneDropped(const TKeys& Keys) {
+    return std::vector<bool>(static_cast<std::size_t>(Keys.Count()), false);
+}
+
 }  // namespace
 
 TKeyboardHook::TKeyboardHook(TCapturePlatform& Platform)
-    : FPlatform(Platform), FKeys(std::make_unique<TKeys>()), FHook(Platform) {
+    : FPlatform(Platform), FBurst(Platform), FReplay(Platform, Cookie()), FHook(Platform) {
     FHook.OnHook = [this](int Code, std::uintptr_t WParam, std::intptr_t LParam) {
         HookProc(Code, WParam, LParam);
     };
-    FNextOnThread = FirstOnThread;
-    FirstOnThread = this;
+    TThreadCaptures::Current().Add(*this);
 }
 
 TKeyboardHook::~TKeyboardHook() {
@@ -62,13 +48,9 @@ TKeyboardHook::~TKeyboardHook() {
         ReleaseHeldKeys();
     } catch (...) {
     }
-    for (TKeyboardHook** link = &FirstOnThread; *link != nullptr; link = &(*link)->FNextOnThread) {
-        if (*link == this) {
-            *link = FNextOnThread;
-            break;
-        }
-    }
-    StartsChanged();
+    TThreadCaptures& thread = TThreadCaptures::Current();
+    thread.Remove(*this);
+    thread.StartsChanged();
     if (FExclusive) {
         ResumeOthers(nullptr);
     }
@@ -79,16 +61,13 @@ bool TKeyboardHook::Suspended() const noexcept {
         return true;
     }
     // The latest exclusive capture that is on suspends all others.
-    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook->FExclusive && hook->FHook.Active()) {
-            return hook != this;
-        }
-    }
-    return false;
+    const TKeyboardHook* exclusive = TThreadCaptures::Current().Find(
+        [](const TKeyboardHook& hook) { return hook.FExclusive && hook.FHook.Active(); });
+    return exclusive != nullptr && exclusive != this;
 }
 
 void TKeyboardHook::SetSuspended(bool Value) {
-    StartsChanged();
+    TThreadCaptures::Current().StartsChanged();
     if (Value) {
         ++FSuspensions;
     } else if (FSuspensions > 0 && --FSuspensions == 0) {
@@ -97,7 +76,7 @@ void TKeyboardHook::SetSuspended(bool Value) {
 }
 
 void TKeyboardHook::SetExclusive(bool Value) {
-    StartsChanged();
+    TThreadCaptures::Current().StartsChanged();
     FExclusive = Value;
     if (!Value) {
         ResumeOthers(this);
@@ -109,8 +88,8 @@ void TKeyboardHook::Resume() {
         return;
     }
     // The burst's timer may have been stopped while suspended.
-    if (FKeys->Count() > 0 && FTimerID == 0 && SwitchedOn()) {
-        StartTimer();
+    if (FBurst.Phase() == TBurstPhase::Holding && !FBurst.TimerRunning() && SwitchedOn()) {
+        HoldBurst();
     }
     PostNextReplay();
 }
@@ -118,26 +97,19 @@ void TKeyboardHook::Resume() {
 void TKeyboardHook::ResumeOthers(const TKeyboardHook* Exclusive) noexcept {
     // Resuming can end a burst at once (when no timer can be started), and the host's handler
     // may then let go of captures of this list: each is looked up again before its turn.
-    std::vector<const TKeyboardHook*> others;
+    std::vector<TKeyboardHook*> others;
     try {
-        for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr;
-             hook = hook->FNextOnThread) {
-            if (hook != Exclusive) {
-                others.push_back(hook);
-            }
-        }
+        others = TThreadCaptures::Current().OldestFirst(
+            [Exclusive](const TKeyboardHook& hook) { return &hook != Exclusive; });
     } catch (...) {
         return;
     }
-    for (const TKeyboardHook* other : others) {
-        for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-            if (hook == other) {
-                try {
-                    hook->Resume();
-                } catch (...) {
-                    // A refused event (no timer could be started): nobody to report it to.
-                }
-                break;
+    for (auto other = others.rbegin(); other != others.rend(); ++other) {
+        if (TThreadCaptures::Current().Has(*other)) {
+            try {
+                (*other)->Resume();
+            } catch (...) {
+                // A refused event (no timer could be started): nobody to report it to.
             }
         }
     }
@@ -158,7 +130,7 @@ void TKeyboardHook::SetActive(bool Value) {
     if (Value == SwitchedOn()) {
         return;
     }
-    StartsChanged();
+    TThreadCaptures::Current().StartsChanged();
     if (Value) {
         if (FDraining) {
             FDraining = false;  // the hook is still in place
@@ -167,13 +139,12 @@ void TKeyboardHook::SetActive(bool Value) {
         }
         return;
     }
-    FCardTail = false;
-    StopTimer();
-    if (FKeys->Count() > 0) {
+    FBurst.StopTimer();
+    if (FBurst.Keys().Count() > 0) {
         const std::unique_ptr<TKeys> burst = TakeBurst();
-        GiveBack(*burst, std::vector<bool>(static_cast<std::size_t>(burst->Count()), false), false);
+        GiveBack(*burst, NoneDropped(*burst), false);
     }
-    if (FReplay.empty() && FHandlerDepth == 0) {
+    if (FReplay.Empty() && !FBurst.Examining()) {
         FHook.SetActive(false);
         if (FExclusive) {
             ResumeOthers(this);
@@ -185,22 +156,27 @@ void TKeyboardHook::SetActive(bool Value) {
 }
 
 void TKeyboardHook::EndBurst() {
-    if (FCardTail) {
-        EndCardTail();
-    } else if (FKeys->Count() > 0 || FTimerID != 0) {
-        StopTimer();
-        ProcessBuffer();
+    switch (FBurst.Phase()) {
+        case TBurstPhase::Idle:
+            break;
+        case TBurstPhase::Holding:
+            FBurst.StopTimer();
+            ProcessBuffer();
+            break;
+        case TBurstPhase::CardTail:
+            FBurst.StopTimer();
+            break;
     }
 }
 
 void TKeyboardHook::FinishDraining() {
-    if (!FDraining || !FReplay.empty() || FHandlerDepth > 0) {
+    if (!FDraining || !FReplay.Empty() || FBurst.Examining()) {
         return;
     }
     try {
         FHook.SetActive(false);
         FDraining = false;
-        StartsChanged();
+        TThreadCaptures::Current().StartsChanged();
         if (FExclusive) {
             ResumeOthers(this);
         }
@@ -216,181 +192,143 @@ void TKeyboardHook::HookProc(int Code, std::uintptr_t WParam, std::intptr_t Mess
     }
     TMsg record;
     std::memcpy(&record, reinterpret_cast<const void*>(Message), sizeof record);
-    const bool decided = DecidedKey.Message == Message &&
-                         DecidedKey.Number == TMessageHook::MessageNumber() &&
+    TThreadCaptures& thread = TThreadCaptures::Current();
+    const bool decided = thread.DecidedKey.Message == Message &&
+                         thread.DecidedKey.Number == TMessageHook::MessageNumber() &&
                          IsKeyMessage(record.message);
-    FReplayedDecided = false;
+    bool nowDecided = false;
     try {
-        HandleMessage(record, decided);
+        nowDecided = HandleMessage(record, decided);
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
     } catch (...) {
         Logger().Error("HookProc: ");
     }
     std::memcpy(reinterpret_cast<void*>(Message), &record, sizeof record);
-    if (FReplayedDecided) {
-        DecidedKey = TDecidedKey{Message, TMessageHook::MessageNumber()};
+    if (nowDecided) {
+        thread.DecidedKey = TThreadCaptures::TDecidedKey{Message, TMessageHook::MessageNumber()};
     }
 }
 
-void TKeyboardHook::HandleMessage(TMsg& Message, bool Decided) {
+bool TKeyboardHook::HandleMessage(TMsg& Message, bool Decided) {
+    bool nowDecided = false;
     if (IsKeyMessage(Message.message)) {
         if (!FDraining && !Suspended()) {
             TakeKey(Message, Decided);
         }
     } else if (Message.message == wm::Timer) {
-        if (FTimerID != 0 && Message.wParam == FTimerID) {
-            StopTimer();
-            if (FCardTail) {
-                FCardTail = false;
-            } else if (!Suspended()) {
-                // Suspended, the burst waits: Resume starts its quiet time again.
+        if (FBurst.IsTimer(Message.wParam)) {
+            const bool cardTail = FBurst.Phase() == TBurstPhase::CardTail;
+            FBurst.StopTimer();
+            // Suspended, the burst waits: Resume starts its quiet time again.
+            if (!cardTail && !Suspended()) {
                 ProcessBuffer();
             }
         }
-    } else if (Message.message == WM_REPLAYKEY && Message.wParam == Cookie()) {
-        ReplayKey(Message);
+    } else if (FReplay.IsNext(Message)) {
+        ReplayKey(Message, nowDecided);
     }
-    if (!FReplayPosted && !FReplay.empty() && !Suspended()) {
+    if (!FReplay.Posted() && !FReplay.Empty() && !Suspended()) {
         // A replay message could not be posted earlier (the queue was full). The thread is
         // emptying its queue now, so there is room again.
         PostNextReplay();
     }
+    return nowDecided;
 }
 
 void TKeyboardHook::SetCardEnds(std::optional<std::string> Codes) {
     FCardEnds = std::move(Codes);
-    StartsChanged();
+    TThreadCaptures::Current().StartsChanged();
 }
 
 void TKeyboardHook::SetCardPrefixes(std::optional<std::vector<std::string>> Prefixes) {
-    if (Prefixes) {
-        std::vector<std::string> usable;
-        for (std::string& prefix : *Prefixes) {
-            if (!prefix.empty() &&
-                std::none_of(
-                    prefix.begin(), prefix.end(),
-                    [](char code) { return vk::IsModifier(static_cast<std::uint8_t>(code)); }) &&
-                std::find(usable.begin(), usable.end(), prefix) == usable.end()) {
-                usable.push_back(std::move(prefix));
-            }
-        }
-        Prefixes = std::move(usable);
-    }
-    FCardPrefixes = std::move(Prefixes);
-    StartsChanged();
+    FCardPrefixes = TPrefixMatcher::Usable(std::move(Prefixes));
+    TThreadCaptures::Current().StartsChanged();
 }
 
-const TKeyboardHook::TCardStarts& TKeyboardHook::CardStarts() {
-    if (FStartsEpoch == StartsEpoch) {
-        return FStarts;
+void TKeyboardHook::UpdateCardKeys() {
+    const TThreadCaptures& thread = TThreadCaptures::Current();
+    if (FStartsEpoch == thread.StartsEpoch()) {
+        return;
     }
-    FStartsEpoch = StartsEpoch;
-    TCardStarts starts(std::in_place);
+    FStartsEpoch = thread.StartsEpoch();
+    TPrefixMatcher::TPrefixes starts(std::in_place);
     TCardEnds ends(std::in_place);
-    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook != this && !hook->Active()) {
-            continue;
+    thread.ForEach([this, &starts, &ends](const TKeyboardHook& hook) {
+        if (&hook != this && !hook.Active()) {
+            return;
         }
-        if (!hook->FCardPrefixes) {
+        if (!hook.FCardPrefixes) {
             starts.reset();
         }
-        for (const std::string& prefix : hook->FCardPrefixes.value_or(std::vector<std::string>())) {
+        for (const std::string& prefix : hook.FCardPrefixes.value_or(std::vector<std::string>())) {
             if (starts && std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
                 starts->push_back(prefix);
             }
         }
-        if (!hook->FCardEnds) {
+        if (!hook.FCardEnds) {
             ends.reset();
         }
-        for (const char code : hook->FCardEnds.value_or(std::string())) {
+        for (const char code : hook.FCardEnds.value_or(std::string())) {
             if (ends && ends->find(code) == std::string::npos) {
                 *ends += code;
             }
         }
-    }
+    });
     FEnds = std::move(ends);
-    if (starts != FStarts && FKeys->Count() > 0) {
-        // The matches followed so far were of other prefixes.
-        FHoldWhole = true;
-        FMatches.clear();
-    }
-    FStarts = std::move(starts);
-    return FStarts;
+    FMatcher.SetPrefixes(std::move(starts), FBurst.Keys().Count() > 0);
 }
 
 std::vector<TKeyboardHook*> TKeyboardHook::TakingKeys() {
-    std::vector<TKeyboardHook*> hooks;
-    for (TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook == this || hook->Active()) {
-            hooks.push_back(hook);
-        }
-    }
-    std::reverse(hooks.begin(), hooks.end());
-    return hooks;
-}
-
-bool TKeyboardHook::OnThread(const TKeyboardHook* Hook) noexcept {
-    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook == Hook) {
-            return true;
-        }
-    }
-    return false;
+    return TThreadCaptures::Current().OldestFirst(
+        [this](const TKeyboardHook& hook) { return &hook == this || hook.Active(); });
 }
 
 std::int32_t TKeyboardHook::QuietTime() const noexcept {
     std::int32_t quiet = FSensitivity;
-    for (const TKeyboardHook* hook = FirstOnThread; hook != nullptr; hook = hook->FNextOnThread) {
-        if (hook != this && hook->Active()) {
-            quiet = std::max(quiet, hook->FSensitivity);
+    TThreadCaptures::Current().ForEach([this, &quiet](const TKeyboardHook& hook) {
+        if (&hook != this && hook.Active()) {
+            quiet = std::max(quiet, hook.FSensitivity);
         }
-    }
+    });
     return std::max(quiet, 0);
 }
 
 void TKeyboardHook::TakeKey(TMsg& Message, bool Decided) {
-    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
-    if (FCardTail && !Decided) {
+    const bool keyUp = IsKeyUp(Message);
+    if (FBurst.Phase() == TBurstPhase::CardTail && !Decided) {
         if (keyUp || (Message.lParam & 0xFFFF) == 0) {
             // The card's, as in the burst that waits, which would hold it until the next press.
             Message.message = wm::Null;
             FPlatform.GetKeyboardState(FNewestState);
-            KeepStateAfterReplay();
-            StopTimer();
+            FReplay.KeepState(FNewestState);
+            FBurst.StopTimer();
             StartCardTail();
             return;
         }
-        EndCardTail();
+        FBurst.StopTimer();
     }
-    const TCardStarts& starts = CardStarts();
+    UpdateCardKeys();
     // A burst is on, or one is being examined: what comes now belongs to it, or to the next.
-    if ((!starts && !Decided) || FKeys->Count() > 0 || (FTimerID != 0 && !FCardTail) ||
-        FHandlerDepth > 0) {
+    if ((!FMatcher.Prefixes() && !Decided) || FBurst.Phase() == TBurstPhase::Holding ||
+        FBurst.Examining()) {
         CaptureKey(Message);
-        KeepStateAfterReplay();
+        FReplay.KeepState(FNewestState);
         return;
     }
     if ((Message.lParam & 0xFFFF) == 0) {
         Message.message = wm::Null;  // no key to deliver, as when held
         return;
     }
-    const auto code = static_cast<std::uint8_t>(Message.wParam & 0xFF);
-    // As the track search matches: from a key press on, stepping over Shift, Ctrl and Alt. A
-    // decided key begins nothing.
-    const bool canBegin =
-        !Decided && !keyUp &&
-        std::any_of(starts->begin(), starts->end(), [code](const std::string& prefix) {
-            return vk::IsModifier(code) || static_cast<std::uint8_t>(prefix[0]) == code;
-        });
-    if (canBegin) {
+    // A decided key begins nothing.
+    if (!Decided && FMatcher.CanBegin(keyUp, static_cast<std::uint8_t>(Message.wParam & 0xFF))) {
         CaptureKey(Message);
-        KeepStateAfterReplay();
-    } else if (!FReplay.empty()) {
+        FReplay.KeepState(FNewestState);
+    } else if (!FReplay.Empty()) {
         // Behind the keys still on their way back, not in front of them.
         TKeys keys;
         AddKeys(keys, Message);
-        GiveBack(keys, std::vector<bool>(static_cast<std::size_t>(keys.Count()), false), true);
+        GiveBack(keys, NoneDropped(keys), true);
         Message.message = wm::Null;
         PostNextReplay();
     }
@@ -406,7 +344,6 @@ void TKeyboardHook::AddKeys(TKeys& Into, const TMsg& Message) {
     FPlatform.GetKeyboardState(state);
     const std::int32_t shiftState =
         ((state[vk::Shift] & 0x80) != 0 ? 1 : 0) | ((state[vk::Capital] & 0x01) != 0 ? 2 : 0);
-    const bool keyUp = Message.message == wm::KeyUp || Message.message == wm::SysKeyUp;
     TMsg single = Message;
     single.lParam = (Message.lParam & ~std::intptr_t{0xFFFF}) | 1;
     for (int i = 0; i < repeatCount; ++i) {
@@ -414,22 +351,23 @@ void TKeyboardHook::AddKeys(TKeys& Into, const TMsg& Message) {
         key->Msg = single;
         key->KeyboardState = state;
         key->ShiftState = shiftState;
-        key->KeyUp = keyUp;
+        key->KeyUp = IsKeyUp(Message);
     }
 }
 
 void TKeyboardHook::CaptureKey(TMsg& Message) {
-    StopTimer();
-    const int first = FKeys->Count();
-    AddKeys(*FKeys, Message);
+    FBurst.StopTimer();
+    TKeys& keys = FBurst.Keys();
+    const int first = keys.Count();
+    AddKeys(keys, Message);
     Message.message = wm::Null;
-    const bool added = FKeys->Count() > first;
-    const bool follow = FStarts && !FHoldWhole;
-    for (int i = first; follow && i < FKeys->Count(); ++i) {
-        FollowMatches(i);
+    const bool added = keys.Count() > first;
+    const bool follow = FMatcher.Following();
+    for (int i = first; follow && i < keys.Count(); ++i) {
+        FMatcher.Follow(keys, i);
     }
     // Not while a burst is being examined: its keys go back first, when the handler returns.
-    if (follow && FHandlerDepth == 0) {
+    if (follow && !FBurst.Examining()) {
         GiveBackEarly();
     }
     if (added && CardEndsHere()) {
@@ -447,161 +385,70 @@ void TKeyboardHook::CaptureKey(TMsg& Message) {
         }
         return;
     }
-    if (FKeys->Count() > 0 || !follow) {
-        StartTimer();
+    if (FBurst.Keys().Count() > 0 || !follow) {
+        HoldBurst();
     }
 }
 
 bool TKeyboardHook::CardEndsHere() {
+    const TKeys& keys = FBurst.Keys();
     // Not while a burst is being examined: the keys taken meanwhile would go back before it.
-    if (FHandlerDepth > 0 || FKeys->Count() == 0) {
+    if (FBurst.Examining() || keys.Count() == 0) {
         return false;
     }
-    const TKey& last = *FKeys->Items(FKeys->Count() - 1);
+    const TKey& last = *keys.Items(keys.Count() - 1);
     if (last.KeyUp || vk::IsModifier(last.Code()) ||
         (FEnds && FEnds->find(static_cast<char>(last.Code())) == std::string::npos)) {
         return false;
     }
     try {
-        bool complete = false;
+        TCardState state = TCardState::Settled;
         for (const TKeyboardHook* hook : TakingKeys()) {
-            const TCardState state =
-                hook->OnCardState ? hook->OnCardState(*FKeys) : TCardState::Open;
+            state = JoinCardStates(state,
+                                   hook->OnCardState ? hook->OnCardState(keys) : TCardState::Open);
             if (state == TCardState::Open) {
                 return false;
             }
-            complete = complete || state == TCardState::Complete;
         }
-        return complete;
+        return state == TCardState::Complete;
     } catch (...) {
         return false;  // the quiet time ends it
     }
 }
 
 void TKeyboardHook::StartCardTail() {
-    if (!SwitchedOn() || Suspended() || FKeys->Count() > 0 || FTimerID != 0) {
-        return;
-    }
-    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
-    FCardTail = FTimerID != 0;
-}
-
-void TKeyboardHook::EndCardTail() {
-    FCardTail = false;
-    StopTimer();
-}
-
-void TKeyboardHook::FollowMatches(int Position) {
-    const TKey& key = *FKeys->Items(Position);
-    const std::uint8_t code = key.Code();
-    const std::vector<std::string>& prefixes = *FStarts;
-    // The steps of TKeys::MatchCodes: a release before the first code ends a match and is
-    // stepped over after it; Shift, Ctrl and Alt presses are stepped over; any other press must
-    // be the next code. A match is complete once it has every code.
-    std::size_t kept = 0;
-    for (TPrefixMatch& match : FMatches) {
-        if (key.KeyUp) {
-            if (match.Matched == 0) {
-                continue;
-            }
-        } else if (!vk::IsModifier(code)) {
-            const std::string& prefix = prefixes[match.Prefix];
-            if (static_cast<std::uint8_t>(prefix[match.Matched]) != code) {
-                continue;
-            }
-            if (++match.Matched == prefix.size()) {
-                FCardStart = std::min(FCardStart.value_or(match.Start), match.Start);
-                continue;
-            }
-        }
-        FMatches[kept++] = match;
-    }
-    FMatches.resize(kept);
-    // Matches that begin after a complete prefix cannot change what is held.
-    if (key.KeyUp || FCardStart) {
-        return;
-    }
-    const bool modifier = vk::IsModifier(code);
-    for (std::size_t p = 0; p < prefixes.size(); ++p) {
-        if (!modifier && static_cast<std::uint8_t>(prefixes[p][0]) != code) {
-            continue;
-        }
-        const TPrefixMatch match{p, modifier ? 0u : 1u, Position};
-        if (match.Matched == prefixes[p].size()) {
-            FCardStart = std::min(FCardStart.value_or(Position), Position);
-            continue;
-        }
-        // An earlier match in the same state goes on exactly as this one would.
-        if (std::none_of(FMatches.begin(), FMatches.end(), [&match](const TPrefixMatch& other) {
-                return other.Prefix == match.Prefix && other.Matched == match.Matched;
-            })) {
-            FMatches.push_back(match);
-        }
+    if (SwitchedOn() && !Suspended() && FBurst.Phase() == TBurstPhase::Idle) {
+        FBurst.StartCardTail(QuietTime());
     }
 }
 
 void TKeyboardHook::GiveBackEarly() {
-    int keep = FKeys->Count();
-    if (!FMatches.empty()) {
-        keep = FMatches.front().Start;
-    }
-    if (FCardStart) {
-        keep = std::min(keep, *FCardStart);
-    }
-    if (keep == 0) {
+    TKeys& keys = FBurst.Keys();
+    const int decided = FMatcher.Decided(keys.Count());
+    if (decided == 0) {
         return;
     }
     // Without a log line: such keys are typing, as those that pass are.
-    for (int i = 0; i < keep; ++i) {
-        std::unique_ptr<TKey> key(FKeys->Items(0));
+    for (int i = 0; i < decided; ++i) {
+        std::unique_ptr<TKey> key(keys.Items(0));
         key->SetOwner(nullptr);
-        FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, true});
+        FReplay.Add(std::move(key), true);
     }
-    for (TPrefixMatch& match : FMatches) {
-        match.Start -= keep;
-    }
-    if (FCardStart) {
-        *FCardStart -= keep;
-    }
-    if (FKeys->Count() == 0) {
-        StopTimer();
+    FMatcher.Drop(decided);
+    if (keys.Count() == 0) {
+        FBurst.StopTimer();
     }
     PostNextReplay();
 }
 
 std::unique_ptr<TKeys> TKeyboardHook::TakeBurst() {
-    FMatches.clear();
-    FCardStart.reset();
-    FHoldWhole = false;
-    return std::exchange(FKeys, std::make_unique<TKeys>());
+    FMatcher.Reset();
+    return FBurst.Take();
 }
 
-void TKeyboardHook::KeepStateAfterReplay() {
-    // Each replay sets the keyboard state of its key, older than that of keys taken after it:
-    // with nothing to set it back, later typing would be read with a stale state (a Shift given
-    // back pressed, whose release was part of a card or is still held, stays pressed).
-    const auto last = std::find_if(FReplay.rbegin(), FReplay.rend(), [](const TReplay& item) {
-        return item.Kind != TReplayKind::AfterChar;
-    });
-    if (last == FReplay.rend() || last->Kind == TReplayKind::State ||
-        last->Key->KeyboardState == FNewestState) {
-        return;
-    }
-    FReplay.push_back(TReplay{TReplayKind::State, nullptr, NextSerial++});
-}
-
-void TKeyboardHook::StartTimer() {
-    FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime()));
-    if (FTimerID == 0) {
-        // Without a timer the burst would never end and its keys would be held forever.
+void TKeyboardHook::HoldBurst() {
+    if (!FBurst.Hold(QuietTime())) {
         ProcessBuffer();
-    }
-}
-
-void TKeyboardHook::StopTimer() {
-    if (FTimerID != 0) {
-        FPlatform.KillTimer(FTimerID);
-        FTimerID = 0;
     }
 }
 
@@ -625,9 +472,10 @@ void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
     TKeyboardHook* const alone[] = {this};
     const std::span<TKeyboardHook* const> readers =
         others.empty() ? std::span<TKeyboardHook* const>(alone) : others;
-    ++FHandlerDepth;
+    FBurst.BeginExamining();
     for (TKeyboardHook* reader : readers) {
-        if (!OnThread(reader) || (reader != this && !reader->Active()) || !reader->OnKeyboardData) {
+        if (!TThreadCaptures::Current().Has(reader) || (reader != this && !reader->Active()) ||
+            !reader->OnKeyboardData) {
             continue;
         }
         TKeyRanges consumed;
@@ -652,13 +500,13 @@ void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
             }
         }
     }
-    --FHandlerDepth;
+    FBurst.EndExamining();
     GiveBack(*burst, dropped, true);
     // Keys typed while the handler ran: those in front of any prefix need not wait longer.
-    if (FKeys->Count() > 0 && FStarts && !FHoldWhole) {
+    if (FBurst.Keys().Count() > 0 && FMatcher.Following()) {
         GiveBackEarly();
     }
-    KeepStateAfterReplay();
+    FReplay.KeepState(FNewestState);
     PostNextReplay();
     FinishDraining();
     if (LastKeyConsumed != nullptr) {
@@ -693,59 +541,33 @@ void TKeyboardHook::GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, boo
         std::unique_ptr<TKey> key(Burst.Items(0));
         key->SetOwner(nullptr);
         if (!Dropped[static_cast<std::size_t>(i)]) {
-            FReplay.push_back(TReplay{TReplayKind::Key, std::move(key), NextSerial++, Decided});
+            FReplay.Add(std::move(key), Decided);
         }
     }
 }
 
 void TKeyboardHook::PostNextReplay() {
-    if (FReplay.empty() || FReplayPosted || Suspended()) {
+    if (FReplay.Empty() || FReplay.Posted() || Suspended()) {
         return;
     }
     if (!FHook.Active()) {
         ReleaseHeldKeys();
         return;
     }
-    FReplayPosted = FPlatform.PostMessageA(nullptr, WM_REPLAYKEY, Cookie(),
-                                           static_cast<std::intptr_t>(FReplay.front().Serial));
+    FReplay.PostNext();
 }
 
-void TKeyboardHook::ReplayKey(TMsg& Message) {
-    // Only the message of the key that is next in line counts; one posted before the capture
-    // was switched off, or not posted by us at all, is left alone.
-    if (!FReplayPosted || FReplay.empty() ||
-        Message.lParam != static_cast<std::intptr_t>(FReplay.front().Serial)) {
-        return;
-    }
+void TKeyboardHook::ReplayKey(TMsg& Message, bool& Decided) {
     if (Suspended()) {
         // The key waits for the suspension to end (it would go to the dialog that has the focus
         // now); Resume posts its message again.
-        Message.message = wm::Null;
-        FReplayPosted = false;
+        FReplay.Withhold(Message);
         return;
     }
-    const TReplayKind kind = FReplay.front().Kind;
-    FReplayedDecided = FReplay.front().Decided;
-    const std::unique_ptr<TKey> key = std::move(FReplay.front().Key);
-    FReplay.pop_front();
-    FReplayPosted = false;
-
-    if (kind != TReplayKind::Key) {
-        if (kind == TReplayKind::State) {
-            FPlatform.SetKeyboardState(FNewestState);
-        }
-        Message.message = wm::Null;
-        PostNextReplay();
-        FinishDraining();
-        return;
-    }
-    Message.hwnd = FocusWindow();
-    Message.message = key->Msg.message;
-    Message.wParam = key->Msg.wParam;
-    Message.lParam = key->Msg.lParam;
-    FPlatform.SetKeyboardState(key->KeyboardState);
-    if (!key->KeyUp && !FReplay.empty()) {
-        FReplay.push_front(TReplay{TReplayKind::AfterChar, nullptr, NextSerial++});
+    const TReplayQueue::TReplayed replayed = FReplay.Replay(Message, FNewestState);
+    Decided = replayed.Decided;
+    if (replayed.Key) {
+        Message.hwnd = FocusWindow();
     }
     PostNextReplay();
     FinishDraining();
@@ -763,10 +585,9 @@ void TKeyboardHook::PostToFocus(const TKey& Key) {
 }
 
 void TKeyboardHook::ReleaseHeldKeys() {
-    FCardTail = false;
-    StopTimer();
-    std::deque<TReplay> replay = std::exchange(FReplay, {});
-    FReplayPosted = false;
+    FBurst.StopTimer();
+    std::vector<std::unique_ptr<TKey>> replay;
+    const bool replaying = FReplay.TakeAll(replay);
     const std::unique_ptr<TKeys> burst = TakeBurst();
     if (burst->Count() > 0) {
         Logger().Debug("FlushMessages: " + KeysLogText(*burst, 0, burst->Count() - 1));
@@ -774,13 +595,11 @@ void TKeyboardHook::ReleaseHeldKeys() {
     // Each replay set the thread's keyboard state to that of an older key, and no replay will
     // set it back now: a Shift given back pressed would stay pressed for all later typing. The
     // newest key taken shows the keyboard as it is (any later key would have been taken too).
-    if (!replay.empty() || burst->Count() > 0) {
+    if (replaying || burst->Count() > 0) {
         FPlatform.SetKeyboardState(FNewestState);
     }
-    for (const TReplay& item : replay) {
-        if (item.Key) {
-            PostToFocus(*item.Key);
-        }
+    for (const std::unique_ptr<TKey>& key : replay) {
+        PostToFocus(*key);
     }
     for (int i = 0; i < burst->Count(); ++i) {
         PostToFocus(*burst->Items(i));

@@ -1,16 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "driver/capture/Burst.h"
 #include "driver/capture/CapturePlatform.h"
 #include "driver/capture/Keys.h"
 #include "driver/capture/MessageHook.h"
+#include "driver/capture/PrefixMatcher.h"
+#include "driver/capture/ReplayQueue.h"
 
 namespace wedgecard {
 
@@ -115,69 +117,43 @@ public:
     TCardStateHandler OnCardState;
 
     // The keys of the burst being captured.
-    [[nodiscard]] const TKeys& Keys() const noexcept { return *FKeys; }
+    [[nodiscard]] const TKeys& Keys() const noexcept { return FBurst.Keys(); }
 
     // The message hook's handler: Message points to the record being retrieved.
     void HookProc(int Code, std::uintptr_t WParam, std::intptr_t Message);
 
 private:
-    // What a replay message brings back: a key; the keyboard state of the newest key taken; or
-    // nothing, only the turn of the next one, so that it comes after the character the host
-    // makes of the key press given back before it.
-    enum class TReplayKind { Key, State, AfterChar };
-    // One item on its way back to the thread, and the number its replay message carries. A
-    // decided key is none of the cards of the thread's captures: it was in a burst all of them
-    // read, or no card of theirs can begin there.
-    struct TReplay {
-        TReplayKind Kind = TReplayKind::Key;
-        std::unique_ptr<TKey> Key;
-        std::uint32_t Serial = 0;
-        bool Decided = false;
-    };
-
-    // A match of prefix Prefix (of FStarts) begun at the held key Start, Matched codes long.
-    struct TPrefixMatch {
-        std::size_t Prefix = 0;
-        std::size_t Matched = 0;
-        int Start = 0;
-    };
-    using TCardStarts = std::optional<std::vector<std::string>>;
+    friend class TThreadCaptures;
+    using TCardEnds = std::optional<std::string>;
 
     [[nodiscard]] bool SwitchedOn() const noexcept { return FHook.Active() && !FDraining; }
-    // Decided: a key another capture of the thread gave back as none of their cards.
-    void HandleMessage(TMsg& Message, bool Decided);
+    // Decided: a key another capture of the thread gave back as none of their cards. True when
+    // Message has become a decided key.
+    bool HandleMessage(TMsg& Message, bool Decided);
     void TakeKey(TMsg& Message, bool Decided);
     // Adds the keys of Message to Into with the keyboard state of now.
     void AddKeys(TKeys& Into, const TMsg& Message);
     void CaptureKey(TMsg& Message);
-    // The prefixes of every capture of the thread that takes keys; none when any key can begin
-    // a card.
-    const TCardStarts& CardStarts();
+    // Brings the prefixes followed and the codes that can end a card up to date with every
+    // capture of the thread that takes keys.
+    void UpdateCardKeys();
     // The captures of the thread that take keys, this one among them, the oldest first.
     [[nodiscard]] std::vector<TKeyboardHook*> TakingKeys();
-    [[nodiscard]] static bool OnThread(const TKeyboardHook* Hook) noexcept;
     // The longest quiet time of the captures that take keys.
     [[nodiscard]] std::int32_t QuietTime() const noexcept;
-    // Follows the matches of the prefixes over the held key at Position.
-    void FollowMatches(int Position);
     // Whether the burst ends at the key press just held, as every capture taking keys sees it.
     [[nodiscard]] bool CardEndsHere();
     // After a burst that ended at its card's last key: the releases that follow are the card's.
     void StartCardTail();
-    void EndCardTail();
     // Gives back the held keys in front of every match that can still succeed.
     void GiveBackEarly();
     [[nodiscard]] std::unique_ptr<TKeys> TakeBurst();
-    // Once the keys given back are through, the thread's keyboard state is that of the newest
-    // key taken, not that of a key given back before it.
-    void KeepStateAfterReplay();
-    void ReplayKey(TMsg& Message);
-    void StopTimer();
-    void StartTimer();
+    void HoldBurst();
     // LastKeyConsumed, when given, tells whether the burst's last key was consumed.
     void ProcessBuffer(bool* LastKeyConsumed = nullptr);
     // Gives back the keys of Burst not marked in Dropped, and drops the others.
     void GiveBack(TKeys& Burst, const std::vector<bool>& Dropped, bool Decided);
+    void ReplayKey(TMsg& Message, bool& Decided);
     void PostNextReplay();
     void FinishDraining();
     // Picks up where a suspension left off.
@@ -191,49 +167,29 @@ private:
     TLogger& Logger();
 
     TCapturePlatform& FPlatform;
-    std::unique_ptr<TKeys> FKeys;
+    TBurst FBurst;
+    TPrefixMatcher FMatcher;
+    TReplayQueue FReplay;
     TMessageHook FHook;
-    std::uintptr_t FTimerID = 0;
     std::int32_t FSensitivity = 100;
     std::unique_ptr<TLogger> FLogger;
     // The keyboard state of the newest key taken.
     TKeyboardState FNewestState{};
 
-    TCardStarts FCardPrefixes;
-    TCardStarts FStarts;
-    using TCardEnds = std::optional<std::string>;
+    // This capture's own.
+    TPrefixMatcher::TPrefixes FCardPrefixes;
     TCardEnds FCardEnds{std::in_place};
     // The codes that can end a card of any capture of the thread that takes keys.
     TCardEnds FEnds{std::in_place};
+    // What FMatcher's prefixes and FEnds were made from.
     std::uint64_t FStartsEpoch = 0;
-    // Matches of FStarts begun at held keys, in the order they began, one per prefix and length
-    // (the earliest: the later one would go on exactly as it does).
-    std::vector<TPrefixMatch> FMatches;
-    // The held key where the earliest complete prefix begins.
-    std::optional<int> FCardStart;
-    // The burst is held whole (FStarts changed since it began).
-    bool FHoldWhole = false;
-    // A burst ended at its card's last key less than a quiet time ago, and no key press has
-    // come since: the timer runs for the card's releases.
-    bool FCardTail = false;
 
-    // Keys given back and not yet replayed, oldest first. At most the first of them has its
-    // replay message in the thread's queue: each replay posts the next, so no burst can overrun
-    // the queue. The host's TranslateMessage posts a key press's WM_CHAR only after the press has
-    // been retrieved, behind whatever was posted meanwhile; so a press posts an AfterChar turn
-    // first, retrieved before that WM_CHAR, and the next key is posted from there, behind it.
-    std::deque<TReplay> FReplay;
-    bool FReplayPosted = false;
-    // The message being retrieved has just become a decided key.
-    bool FReplayedDecided = false;
     // Switched off, the hook still in place until the keys on their way back are through.
     bool FDraining = false;
-    // OnKeyboardData calls in progress: the burst they hold is not in FKeys.
-    int FHandlerDepth = 0;
     int FSuspensions = 0;
     bool FExclusive = false;
 
-    // The captures of the calling thread, the latest created first.
+    // The next of the thread's captures (TThreadCaptures).
     TKeyboardHook* FNextOnThread = nullptr;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "driver/capture/PrefixMatcher.h"
+
 namespace wedgecard {
 
 namespace {
@@ -210,31 +212,18 @@ TKeys::TMatch TKeys::Compare(int& Index, std::string_view Codes) const {
     if (Codes.empty() || Index < 0) {
         return TMatch::No;
     }
-    std::string collected;
-    bool stopped = false;
+    std::size_t matched = 0;
     for (; Index < Count(); ++Index) {
         const TKey& key = *Items(Index);
-        if (key.KeyUp) {
-            if (collected.empty()) {
-                stopped = true;
-                break;
-            }
-        } else {
-            if (collected.size() == Codes.size()) {
-                stopped = true;
-                break;
-            }
-            if (!vk::IsModifier(key.Code())) {
-                collected += static_cast<char>(key.Code());
-            }
+        const TCodeStep step = StepCodes(Codes, matched, key.KeyUp, key.Code());
+        if (step == TCodeStep::Stop) {
+            return matched == Codes.size() ? TMatch::Yes : TMatch::No;
+        }
+        if (step == TCodeStep::Advance) {
+            ++matched;
         }
     }
-    if (collected == Codes) {
-        return TMatch::Yes;
-    }
-    return !stopped && collected.size() < Codes.size() && Codes.starts_with(collected)
-               ? TMatch::Pending
-               : TMatch::No;
+    return matched == Codes.size() ? TMatch::Yes : TMatch::Pending;
 }
 
 bool TKeys::MayStillMatch(std::string_view Codes) const {

@@ -37,6 +37,16 @@ enum class TCardState {
     Complete,  // settled, and a card ends at the last key
 };
 
+// The state of the cards several readers read in the same keys: open when any of them is,
+// complete when none is and one is complete.
+[[nodiscard]] constexpr TCardState JoinCardStates(TCardState A, TCardState B) noexcept {
+    if (A == TCardState::Open || B == TCardState::Open) {
+        return TCardState::Open;
+    }
+    return A == TCardState::Complete || B == TCardState::Complete ? TCardState::Complete
+                                                                  : TCardState::Settled;
+}
+
 // One captured key message with the keyboard state of the moment it was taken.
 class TKey final : public TOwnedItem<TKeys, TKey> {
 public:
@@ -70,8 +80,9 @@ public:
     // " #9 " after the first key).
     [[nodiscard]] std::string GetDisplayText(int First, int Last) const;
 
-    // Whether the key presses from Index on spell Codes, releases and Shift, Ctrl and Alt
-    // presses stepped over. Index ends where the comparison stopped.
+    // Whether the key presses from Index on spell Codes, matched as StepCodes says. Index ends
+    // where the comparison stopped: at the first press after a match (its releases passed), or
+    // at the key that did not match.
     bool MatchCodes(int& Index, std::string_view Codes) const;
 
     // One track framed by Prefix and Suffix, searched from Start. On success Start is where the

@@ -4,29 +4,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "driver/capture/ThreadCaptures.h"
+
 namespace wedgecard {
 
 namespace {
 
-// Active objects of this thread, the most recently activated first (linked through FPrevious).
-thread_local TMessageHook* CurrentHook = nullptr;
-
-// How deep the calling thread is inside CallNextHookEx of this procedure. With several of our
-// hooks installed, the system calls the procedure once per hook, each call nested inside the
-// previous one's CallNextHookEx; only the outermost call serves the message.
-thread_local int ChainDepth = 0;
-
-// How many messages the calling thread's handlers are serving, nested, and what waits for
-// them to finish. Plain pointers: no thread-exit destructors needed.
-thread_local int ServingDepth = 0;
-thread_local std::vector<std::function<void()>>* Deferred = nullptr;
-
-thread_local std::uint64_t Served = 0;
-
-void RunDeferred() {
-    while (Deferred != nullptr) {
-        std::vector<std::function<void()>>* actions = Deferred;
-        Deferred = nullptr;
+void RunDeferred(TThreadCaptures& Thread) {
+    while (Thread.Deferred != nullptr) {
+        std::vector<std::function<void()>>* actions = Thread.Deferred;
+        Thread.Deferred = nullptr;
         for (auto& action : *actions) {
             try {
                 action();
@@ -40,22 +27,23 @@ void RunDeferred() {
 }  // namespace
 
 bool TMessageHook::Serving() noexcept {
-    return ServingDepth > 0;
+    return TThreadCaptures::Current().ServingDepth > 0;
 }
 
 std::uint64_t TMessageHook::MessageNumber() noexcept {
-    return Served;
+    return TThreadCaptures::Current().Served;
 }
 
 void TMessageHook::DeferUntilServed(std::function<void()> Action) {
-    if (ServingDepth == 0) {
+    TThreadCaptures& thread = TThreadCaptures::Current();
+    if (thread.ServingDepth == 0) {
         Action();
         return;
     }
-    if (Deferred == nullptr) {
-        Deferred = new std::vector<std::function<void()>>();
+    if (thread.Deferred == nullptr) {
+        thread.Deferred = new std::vector<std::function<void()>>();
     }
-    Deferred->push_back(std::move(Action));
+    thread.Deferred->push_back(std::move(Action));
 }
 
 TMessageHook::~TMessageHook() {
@@ -63,30 +51,11 @@ TMessageHook::~TMessageHook() {
         FPlatform.UnhookWindowsHookEx(FHandle);
         FHandle = nullptr;
     }
-    Unlink();
+    TThreadCaptures::Current().Unlink(*this);
 }
 
 TMessageHook* TMessageHook::CurrentMessageHook() noexcept {
-    return CurrentHook;
-}
-
-void TMessageHook::Link() noexcept {
-    FPrevious = CurrentHook;
-    CurrentHook = this;
-}
-
-void TMessageHook::Unlink() noexcept {
-    if (CurrentHook == this) {
-        CurrentHook = FPrevious;
-    } else {
-        for (TMessageHook* hook = CurrentHook; hook != nullptr; hook = hook->FPrevious) {
-            if (hook->FPrevious == this) {
-                hook->FPrevious = FPrevious;
-                break;
-            }
-        }
-    }
-    FPrevious = nullptr;
+    return TThreadCaptures::Current().LatestHook();
 }
 
 void TMessageHook::SetActive(bool Value) {
@@ -94,11 +63,11 @@ void TMessageHook::SetActive(bool Value) {
         return;
     }
     if (Value) {
-        Link();
+        TThreadCaptures::Current().Link(*this);
         FHandle = FPlatform.SetWindowsHookExA(&MessageHookProc);
         if (FHandle == nullptr) {
             std::string message = "Не удалось установить hook " + FPlatform.LastErrorText();
-            Unlink();
+            TThreadCaptures::Current().Unlink(*this);
             throw std::runtime_error(message);
         }
     } else {
@@ -106,7 +75,7 @@ void TMessageHook::SetActive(bool Value) {
             throw std::runtime_error("Не удалось снять hook " + FPlatform.LastErrorText());
         }
         FHandle = nullptr;
-        Unlink();
+        TThreadCaptures::Current().Unlink(*this);
     }
 }
 
@@ -116,15 +85,6 @@ void TMessageHook::DoHook(int Code, std::uintptr_t WParam, std::intptr_t LParam)
     }
 }
 
-bool TMessageHook::IsLinked(const TMessageHook* Hook) noexcept {
-    for (const TMessageHook* hook = CurrentHook; hook != nullptr; hook = hook->FPrevious) {
-        if (hook == Hook) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LParam) {
     // The objects active now, in the order they are served. A handler may switch objects off
     // or destroy them (they leave the chain and are skipped), or switch new ones on (served
@@ -132,7 +92,8 @@ void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LPara
     std::array<TMessageHook*, 8> few{};
     std::vector<TMessageHook*> many;
     std::size_t count = 0;
-    for (TMessageHook* hook = CurrentHook; hook != nullptr; hook = hook->FPrevious) {
+    const TThreadCaptures& thread = TThreadCaptures::Current();
+    for (TMessageHook* hook = thread.LatestHook(); hook != nullptr; hook = hook->FPrevious) {
         if (count < few.size()) {
             few[count] = hook;
         } else {
@@ -146,7 +107,7 @@ void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LPara
     TMessageHook* const* served = many.empty() ? few.data() : many.data();
     for (std::size_t i = 0; i < count; ++i) {
         TMessageHook* hook = served[i];
-        if (!IsLinked(hook)) {
+        if (!thread.IsLinked(hook)) {
             continue;
         }
         // Nothing may unwind into the system's message retrieval.
@@ -159,21 +120,22 @@ void TMessageHook::ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LPara
 
 std::intptr_t TMessageHook::MessageHookProc(TCapturePlatform& Platform, int Code,
                                             std::uintptr_t WParam, std::intptr_t LParam) {
-    if (ChainDepth == 0 && CurrentHook != nullptr) {
-        ++Served;
-        ++ServingDepth;
+    TThreadCaptures& thread = TThreadCaptures::Current();
+    if (thread.ChainDepth == 0 && thread.LatestHook() != nullptr) {
+        ++thread.Served;
+        ++thread.ServingDepth;
         try {
             ServeAll(Code, WParam, LParam);
         } catch (...) {
             // Out of memory for the list of more than a few objects.
         }
-        if (--ServingDepth == 0) {
-            RunDeferred();
+        if (--thread.ServingDepth == 0) {
+            RunDeferred(thread);
         }
     }
-    ++ChainDepth;
+    ++thread.ChainDepth;
     const std::intptr_t result = Platform.CallNextHookEx(Code, WParam, LParam);
-    --ChainDepth;
+    --thread.ChainDepth;
     return result;
 }
 

@@ -56,10 +56,8 @@ public:
     [[nodiscard]] static std::uint64_t MessageNumber() noexcept;
 
 private:
-    void Link() noexcept;
-    void Unlink() noexcept;
-    // Compares addresses only: Hook may have been destroyed.
-    [[nodiscard]] static bool IsLinked(const TMessageHook* Hook) noexcept;
+    friend class TThreadCaptures;
+
     static void ServeAll(int Code, std::uintptr_t WParam, std::intptr_t LParam);
 
     TCapturePlatform& FPlatform;

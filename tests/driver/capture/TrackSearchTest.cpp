@@ -49,13 +49,13 @@ TEST(KeyCodeMatch, RunStartingWithAReleaseNeverMatches) {
     EXPECT_EQ(index, 0);
 }
 
-TEST(KeyCodeMatch, CollectsAsManyPressesAsCodesEvenAfterAMismatch) {
+TEST(KeyCodeMatch, StopsAtTheFirstPressThatIsNotTheNextCode) {
     TKeys keys;
     TKeyBuilder(keys).Down('1').Down('3').Down('2');
     int index = 0;
 
     EXPECT_FALSE(keys.MatchCodes(index, "12"));
-    EXPECT_EQ(index, 2);
+    EXPECT_EQ(index, 1);
 }
 
 TEST(KeyCodeMatch, TooFewPressesDoNotMatch) {

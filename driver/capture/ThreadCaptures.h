@@ -1,0 +1,115 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace wedgecard {
+
+class TKeyboardHook;
+class TMessageHook;
+
+// What the captures of one thread and their message hooks share. A capture and its hook live
+// and run on the thread that made them, so each thread has its own, and nothing here needs a
+// lock. Plain members only: nothing to destroy when the thread exits.
+//
+// Both lists run latest first, as the system calls hooks: the hook installed last is called
+// first, so a key message is served to the hook switched on last first, and reaches the capture
+// switched on last first. Reading cards goes the other way: the captures read a burst the
+// oldest first, so that a card several devices read goes to them in the order they were
+// opened; OldestFirst walks the list backwards for that.
+class TThreadCaptures {
+public:
+    // The calling thread's.
+    [[nodiscard]] static TThreadCaptures& Current() noexcept;
+
+    // The captures of the thread, the latest created first.
+    void Add(TKeyboardHook& Capture) noexcept;
+    void Remove(TKeyboardHook& Capture) noexcept;
+    // Compares addresses only: Capture may have been destroyed.
+    [[nodiscard]] bool Has(const TKeyboardHook* Capture) const noexcept;
+    // Visits every capture, the latest first.
+    template <class TVisit>
+    void ForEach(TVisit&& Visit) const;
+    // The first capture, latest first, that Match accepts; null when none does.
+    template <class TMatch>
+    [[nodiscard]] TKeyboardHook* Find(TMatch&& Match) const;
+    // The captures Match accepts, the oldest first.
+    template <class TMatch>
+    [[nodiscard]] std::vector<TKeyboardHook*> OldestFirst(TMatch&& Match) const;
+
+    // The active message hooks of the thread, the latest activated first.
+    void Link(TMessageHook& Hook) noexcept;
+    void Unlink(TMessageHook& Hook) noexcept;
+    // Compares addresses only: Hook may have been destroyed.
+    [[nodiscard]] bool IsLinked(const TMessageHook* Hook) const noexcept;
+    [[nodiscard]] TMessageHook* LatestHook() const noexcept { return FLatestHook; }
+
+    // Numbers the replay messages of every capture of the thread, so that a message left in the
+    // queue by a capture that is gone never passes for one of a later capture.
+    [[nodiscard]] std::uint32_t NewSerial() noexcept { return FNextSerial++; }
+
+    // Changes whenever what can begin a card on this thread may have changed: a capture's
+    // prefixes, or which captures take keys.
+    [[nodiscard]] std::uint64_t StartsEpoch() const noexcept { return FStartsEpoch; }
+    void StartsChanged() noexcept { ++FStartsEpoch; }
+
+    // The message record a capture made a decided key of, for the captures served the same
+    // message after it.
+    struct TDecidedKey {
+        std::intptr_t Message = 0;
+        std::uint64_t Number = 0;
+    };
+    TDecidedKey DecidedKey;
+
+    // How deep the thread is inside CallNextHookEx of the hook procedure. With several of our
+    // hooks installed, the system calls the procedure once per hook, each call nested inside
+    // the previous one's CallNextHookEx; only the outermost call serves the message.
+    int ChainDepth = 0;
+    // How many messages the thread's handlers are serving, nested, and what waits for them to
+    // finish.
+    int ServingDepth = 0;
+    std::vector<std::function<void()>>* Deferred = nullptr;
+    // The messages served so far.
+    std::uint64_t Served = 0;
+
+private:
+    [[nodiscard]] static TKeyboardHook* Next(const TKeyboardHook& Capture) noexcept;
+
+    TKeyboardHook* FLatestCapture = nullptr;
+    TMessageHook* FLatestHook = nullptr;
+    std::uint32_t FNextSerial = 1;
+    std::uint64_t FStartsEpoch = 1;
+};
+
+template <class TVisit>
+void TThreadCaptures::ForEach(TVisit&& Visit) const {
+    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
+        Visit(*capture);
+    }
+}
+
+template <class TMatch>
+TKeyboardHook* TThreadCaptures::Find(TMatch&& Match) const {
+    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
+        if (Match(*capture)) {
+            return capture;
+        }
+    }
+    return nullptr;
+}
+
+template <class TMatch>
+std::vector<TKeyboardHook*> TThreadCaptures::OldestFirst(TMatch&& Match) const {
+    std::vector<TKeyboardHook*> captures;
+    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
+        if (Match(*capture)) {
+            captures.push_back(capture);
+        }
+    }
+    std::reverse(captures.begin(), captures.end());
+    return captures;
+}
+
+}  // namespace wedgecard
