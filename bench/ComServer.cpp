@@ -45,12 +45,6 @@ std::atomic<long> LockCount{0};
 // The one local server of the program, while it exists.
 TLocalServer* CurrentServer = nullptr;
 
-std::wstring GuidText(const GUID& Guid) {
-    wchar_t text[40];
-    StringFromGUID2(Guid, text, 40);
-    return text;
-}
-
 class TRegistryKey {
 public:
     TRegistryKey() noexcept = default;

@@ -34,6 +34,13 @@ template <class T>
     return owner;
 }
 
+// A GUID as the registry writes it, braces included.
+inline std::wstring GuidText(REFGUID Guid) {
+    wchar_t text[40];
+    StringFromGUID2(Guid, text, 40);
+    return text;
+}
+
 // A BSTR's text, embedded nulls included; empty for a null BSTR.
 [[nodiscard]] inline std::wstring WideOf(BSTR Value) {
     return Value == nullptr ? std::wstring() : std::wstring(Value, SysStringLen(Value));

@@ -41,12 +41,6 @@ void LockModule(bool Locked) noexcept {
 // The factory lives as long as the module; its references count as locks of the module.
 TClassFactory<&CreateDriver, &LockModule, true> Factory;
 
-std::wstring GuidText(REFGUID Guid) {
-    wchar_t text[40];
-    StringFromGUID2(Guid, text, 40);
-    return text;
-}
-
 std::wstring ModuleFileName() {
     wchar_t path[MAX_PATH * 2];
     const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(ThisModule()), path,
