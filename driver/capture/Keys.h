@@ -37,6 +37,18 @@ enum class TCardState {
     Complete,  // settled, and a card ends at the last key
 };
 
+// The state of the keys for two readers of them: open while either can still change, complete
+// when a card of either ends at the last key and neither can change any more.
+[[nodiscard]] constexpr TCardState JoinCardStates(TCardState A, TCardState B) noexcept {
+    if (A == TCardState::Open || B == TCardState::Open) {
+        return TCardState::Open;
+    }
+    if (A == TCardState::Complete || B == TCardState::Complete) {
+        return TCardState::Complete;
+    }
+    return TCardState::Settled;
+}
+
 // One captured key message with the keyboard state of the moment it was taken.
 class TKey final : public TOwnedItem<TKeys, TKey> {
 public:
