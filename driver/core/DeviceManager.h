@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "driver/capture/CharacterCards.h"
+#include "driver/core/CardFrame.h"
 #include "driver/core/LumMSRTypes.h"
 #include "driver/core/OwnerList.h"
 
@@ -20,10 +20,12 @@ public:
     [[nodiscard]] const std::string& ID() const noexcept { return FID; }
 
     std::int32_t Sensitivity = 100;
-    TPrefixArray Prefixes;
-    TPrefixArray Suffixes;
-    // Set for a device framed by characters, whose key-code prefixes and suffixes are unused.
-    std::optional<TCharacterFrame> Characters;
+    // Whether the object waits at least this device's quiet time for as long as it is open, as
+    // the equipment library's devices, which share one object, need; otherwise the object
+    // waits the quiet time of the device opened last.
+    bool KeepsQuietTime = false;
+    // What frames its cards; until Open gives it one, no card.
+    std::unique_ptr<const TCardFrame> Frame = std::make_unique<TKeyCodeCardFrame>();
 
 private:
     std::string FID;

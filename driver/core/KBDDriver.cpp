@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "driver/core/CardFrame.h"
 #include "driver/capture/KeyboardHook.h"
 #include "driver/capture/KeysLogText.h"
 #include "driver/core/DeviceManager.h"
@@ -47,14 +51,6 @@ TSettings ReadSettings(IValuesArray& ValuesArray) {
 
 std::string FormatError(std::int32_t Code, const std::string& Text) {
     return "(" + std::to_string(Code) + ") " + Text;
-}
-
-TKeys::TTemplates TemplatesOf(const T1CDevice& Device) {
-    TKeys::TTemplates templates;
-    for (std::size_t t = 0; t < templates.size(); ++t) {
-        templates[t] = {Device.Prefixes[t], Device.Suffixes[t]};
-    }
-    return templates;
 }
 
 }  // namespace
@@ -141,42 +137,13 @@ void TKBDDriver::UpdateCardPrefixes() {
     std::optional<std::vector<std::string>> prefixes(std::in_place);
     std::string ends;
     for (int i = 0; i < Devices().Count(); ++i) {
-        const T1CDevice& device = *Devices().Items(i);
-        if (device.Characters) {
-            const TCharacterFrame& frame = *device.Characters;
-            for (const TCharacterTrack& track : frame.Tracks) {
-                if (!track.Searched()) {
-                    continue;
-                }
-                if (track.Prefix.empty()) {
-                    prefixes.reset();  // a track may begin anywhere
-                } else if (prefixes) {
-                    // Each key that types the prefix's first character, with or without Shift:
-                    // the capture matches key codes, and a Shift press can begin any card anyway.
-                    for (const char key : KeysTyping(track.Prefix.front())) {
-                        prefixes->emplace_back(1, key);
-                    }
-                }
-                ends += KeysTyping(track.Suffix.back());
-            }
-            if (!frame.CardSuffix.empty()) {
-                ends += KeysTyping(frame.CardSuffix.back());
-            }
-            continue;
+        const TCardFrame& frame = *Devices().Items(i)->Frame;
+        if (std::optional<std::vector<std::string>> own = frame.CardPrefixes(); !own) {
+            prefixes.reset();
+        } else if (prefixes) {
+            prefixes->insert(prefixes->end(), own->begin(), own->end());
         }
-        for (std::size_t t = 0; t < device.Prefixes.size(); ++t) {
-            if (device.Prefixes[t].empty() && !device.Suffixes[t].empty()) {
-                // A track framed by its suffix alone runs from wherever the search stands: any
-                // key may be part of it.
-                prefixes.reset();
-            }
-            if (prefixes && !device.Prefixes[t].empty()) {
-                prefixes->push_back(device.Prefixes[t]);
-            }
-            if (!device.Suffixes[t].empty()) {
-                ends += device.Suffixes[t].back();
-            }
-        }
+        ends += frame.CardEnds();
     }
     KeyboardHook().SetCardPrefixes(std::move(prefixes));
     KeyboardHook().SetCardEnds(std::move(ends));
@@ -205,12 +172,13 @@ bool TKBDDriver::Open(IValuesArray& ValuesArray, std::wstring& DeviceID) {
         if (settings.Sensitivity < 0) {
             RaiseKBDError(kbd_error::InvalidParameter, SInvalidSensitivity);
         }
-        for (std::size_t track = 0; track < 3; ++track) {
-            device->Prefixes[track] =
-                DecodeKeyCodes(settings.Codes[2 * track], CodeSettingNames[2 * track]);
-            device->Suffixes[track] =
-                DecodeKeyCodes(settings.Codes[2 * track + 1], CodeSettingNames[2 * track + 1]);
+        TKeys::TTemplates templates;
+        for (std::size_t track = 0; track < templates.size(); ++track) {
+            templates[track] = {
+                DecodeKeyCodes(settings.Codes[2 * track], CodeSettingNames[2 * track]),
+                DecodeKeyCodes(settings.Codes[2 * track + 1], CodeSettingNames[2 * track + 1])};
         }
+        device->Frame = std::make_unique<TKeyCodeCardFrame>(std::move(templates));
         Activate(*device, settings.Sensitivity, settings.LogEnabled, DeviceID);
     } catch (const std::exception& error) {
         delete device;
@@ -223,7 +191,8 @@ bool TKBDDriver::Open(const TCharacterSettings& Settings, std::wstring& DeviceID
     bool result = ClearError();
     T1CDevice* device = Devices().Add();
     try {
-        device->Characters = CharacterFrame(Settings);
+        device->Frame = std::make_unique<TCharacterCardFrame>(CharacterFrame(Settings));
+        device->KeepsQuietTime = true;
         Activate(*device, Settings.Sensitivity, Settings.LogEnabled, DeviceID);
     } catch (const std::exception& error) {
         delete device;
@@ -244,15 +213,15 @@ void TKBDDriver::Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogE
     // capture exactly as it was.
     KeyboardHook().SetActive(true);
     KeyboardHook().SetSensitivity(Sensitivity);
-    UpdateCharacterQuietTime();
+    UpdateKeptQuietTime();
     UpdateCardPrefixes();
 }
 
-void TKBDDriver::UpdateCharacterQuietTime() {
+void TKBDDriver::UpdateKeptQuietTime() {
     std::optional<std::int32_t> longest;
     for (int i = 0; i < Devices().Count(); ++i) {
         const T1CDevice& device = *Devices().Items(i);
-        if (device.Characters) {
+        if (device.KeepsQuietTime) {
             longest = std::max(longest.value_or(0), device.Sensitivity);
         }
     }
@@ -314,7 +283,7 @@ bool TKBDDriver::Close(const std::wstring& DeviceID) {
             RaiseKBDError(kbd_error::InvalidDeviceID, SInvalidDeviceID);
         }
         delete device;
-        UpdateCharacterQuietTime();
+        UpdateKeptQuietTime();
         UpdateCardPrefixes();
         if (Devices().Count() == 0) {
             KeyboardHook().SetActive(false);
@@ -436,18 +405,8 @@ void TKBDDriver::FireEvent(const T1CEvent& Event) {
 
 TCardState TKBDDriver::CardState(const TKeys& Keys) const {
     TCardState state = TCardState::Settled;
-    for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
-        const T1CDevice& device = *FDevices->Items(i);
-        switch (device.Characters ? CharacterCardState(Keys, *device.Characters)
-                                  : Keys.CardState(TemplatesOf(device))) {
-            case TCardState::Open:
-                return TCardState::Open;
-            case TCardState::Complete:
-                state = TCardState::Complete;
-                break;
-            case TCardState::Settled:
-                break;
-        }
+    for (int i = 0; FDevices && i < FDevices->Count() && state != TCardState::Open; ++i) {
+        state = JoinCardStates(state, FDevices->Items(i)->Frame->State(Keys));
     }
     return state;
 }
@@ -457,31 +416,10 @@ std::vector<TKBDDriver::TCardRead> TKBDDriver::FindCards(const TKeys& Keys) {
     std::vector<std::vector<TCardRead>> cards;
     for (int i = 0; FDevices && i < FDevices->Count(); ++i) {
         const T1CDevice& device = *FDevices->Items(i);
-        if (device.Characters) {
-            std::vector<TCardRead>& read = cards.emplace_back();
-            for (TCharacterCard& card : FindCharacterCards(Keys, *device.Characters)) {
-                read.push_back(
-                    TCardRead{device.ID(), card.Keys, std::move(card.Data),
-                              EventNames[static_cast<std::size_t>(TEventKind::TracksData)]});
-            }
-            continue;
-        }
-        const TKeys::TTemplates templates = TemplatesOf(device);
+        const char* message = EventNames[static_cast<std::size_t>(device.Frame->CardEvent())];
         std::vector<TCardRead>& read = cards.emplace_back();
-        int position = 0;
-        while (position < Keys.Count()) {
-            TKeys::TTracks tracks;
-            int start = position;
-            int stop = 0;
-            if (!Keys.FindTracks(templates, start, tracks, stop)) {
-                break;
-            }
-            if (std::any_of(tracks.begin(), tracks.end(),
-                            [](const std::string& track) { return !track.empty(); })) {
-                read.push_back(
-                    TCardRead{device.ID(), TKeyRange{start, stop}, FormatTrackData(tracks)});
-            }
-            position = stop + 1;
+        for (TFramedCard& card : device.Frame->FindCards(Keys)) {
+            read.push_back(TCardRead{device.ID(), card.Keys, std::move(card.Data), message});
         }
     }
 
@@ -548,18 +486,7 @@ bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
 }
 
 std::string TKBDDriver::FormatTrackData(const TKeys::TTracks& Tracks) {
-    std::string data;
-    for (std::size_t t = 0; t < Tracks.size(); ++t) {
-        data += '@';
-        data += static_cast<char>('1' + t);
-        for (const char c : Tracks[t]) {
-            data += c;
-            if (c == '@') {
-                data += '@';
-            }
-        }
-    }
-    return data;
+    return TKeyCodeCardFrame::FormatTrackData(Tracks);
 }
 
 }  // namespace wedgecard

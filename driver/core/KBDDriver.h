@@ -109,23 +109,22 @@ public:
     TLogger& Logger();
 
 private:
-    // A card one device read: its keys and the data string of its tracks.
+    // A card one device read: its keys, and its event's name and data.
     struct TCardRead {
         std::string DeviceID;
         TKeyRange Keys;
         std::string Data;
-        const char* Message = EventNames[static_cast<std::size_t>(TEventKind::CardRead)];
+        const char* Message = nullptr;
     };
-    // Every card of every open device in Keys, in the order they are to be delivered. Keys
-    // whose tracks are all empty are no card (End and Home pressed quickly can frame one).
+    // Every card of every open device in Keys, in the order they are to be delivered.
     [[nodiscard]] std::vector<TCardRead> FindCards(const TKeys& Keys);
 
     // Tells the capture which keys can begin and end a card of the open devices.
     void UpdateCardPrefixes();
-    // The quiet time of an object with devices framed by characters: the longest of theirs. The
+    // The quiet time of an object with devices that keep theirs: the longest of them. The
     // equipment library connects every device of a driver through one object; the other class
     // keeps the quiet time of its device opened last.
-    void UpdateCharacterQuietTime();
+    void UpdateKeptQuietTime();
     // What is left of Open once the device has its framing: the log, the capture.
     void Activate(T1CDevice& Device, std::int32_t Sensitivity, bool LogEnabled,
                   std::wstring& DeviceID);

@@ -65,9 +65,6 @@ public:
     virtual void ShowDeviceTest() = 0;
 };
 
-// Prefix or suffix key codes of tracks 1 to 3 (index 0 to 2), decoded.
-using TPrefixArray = std::array<std::string, 3>;
-
 // Hands one event to the host: Source, Message, Data.
 using TKBDEventHandler = std::function<void(const std::string& Source, const std::string& Message,
                                             const std::string& Data)>;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,8 +57,9 @@ TEST(DeviceManager, AppendsANewDeviceWithDefaultSettings) {
     EXPECT_EQ(devices.Items(1), second);
     EXPECT_EQ(second->Owner(), &devices);
     EXPECT_EQ(second->Sensitivity, 100);
-    EXPECT_EQ(second->Prefixes, (TPrefixArray{}));
-    EXPECT_EQ(second->Suffixes, (TPrefixArray{}));
+    EXPECT_FALSE(second->KeepsQuietTime);
+    EXPECT_EQ(second->Frame->CardPrefixes(), std::optional(std::vector<std::string>{}));
+    EXPECT_EQ(second->Frame->CardEnds(), "");
 }
 
 TEST(DeviceManager, FindsADeviceOnlyByItsExactIdentifier) {

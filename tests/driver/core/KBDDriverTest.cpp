@@ -28,8 +28,9 @@ TEST_F(DriverOpen, GivesEachDeviceItsOwnIdentifierAndKeepsAllOpen) {
     EXPECT_EQ(first.size(), 36u);
     ASSERT_EQ(Driver.Devices().Count(), 2);
     EXPECT_EQ(Driver.Devices().Items(0)->ID(), first);
-    EXPECT_EQ(Driver.Devices().Items(0)->Prefixes[0], "\x25");
-    EXPECT_EQ(Driver.Devices().Items(0)->Suffixes[0], "\x0D");
+    EXPECT_EQ(Driver.Devices().Items(0)->Frame->CardPrefixes(),
+              std::optional(std::vector<std::string>{"\x25"}));
+    EXPECT_EQ(Driver.Devices().Items(0)->Frame->CardEnds(), "\x0D");
     EXPECT_TRUE(Driver.KeyboardHook().Active());
     EXPECT_EQ(Driver.LastErrorCode(), 0);
 }
