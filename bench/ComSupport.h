@@ -19,6 +19,7 @@ namespace benchpad {
 using wedgecard::ComPtr;
 using wedgecard::EOleError;
 using wedgecard::FindInTable;
+using wedgecard::GuidText;
 using wedgecard::QueryFound;
 using wedgecard::TBstr;
 using wedgecard::TClassFactory;
