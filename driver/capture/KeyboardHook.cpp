@@ -52,7 +52,7 @@ TKeyboardHook::~TKeyboardHook() {
     thread.Remove(*this);
     thread.StartsChanged();
     if (FExclusive) {
-        ResumeOthers(nullptr);
+        thread.ResumeAll(nullptr);
     }
 }
 
@@ -61,8 +61,7 @@ bool TKeyboardHook::Suspended() const noexcept {
         return true;
     }
     // The latest exclusive capture that is on suspends all others.
-    const TKeyboardHook* exclusive = TThreadCaptures::Current().Find(
-        [](const TKeyboardHook& hook) { return hook.FExclusive && hook.FHook.Active(); });
+    const TKeyboardHook* exclusive = TThreadCaptures::Current().Exclusive();
     return exclusive != nullptr && exclusive != this;
 }
 
@@ -79,7 +78,7 @@ void TKeyboardHook::SetExclusive(bool Value) {
     TThreadCaptures::Current().StartsChanged();
     FExclusive = Value;
     if (!Value) {
-        ResumeOthers(this);
+        TThreadCaptures::Current().ResumeAll(this);
     }
 }
 
@@ -92,27 +91,6 @@ void TKeyboardHook::Resume() {
         HoldBurst();
     }
     PostNextReplay();
-}
-
-void TKeyboardHook::ResumeOthers(const TKeyboardHook* Exclusive) noexcept {
-    // Resuming can end a burst at once (when no timer can be started), and the host's handler
-    // may then let go of captures of this list: each is looked up again before its turn.
-    std::vector<TKeyboardHook*> others;
-    try {
-        others = TThreadCaptures::Current().OldestFirst(
-            [Exclusive](const TKeyboardHook& hook) { return &hook != Exclusive; });
-    } catch (...) {
-        return;
-    }
-    for (auto other = others.rbegin(); other != others.rend(); ++other) {
-        if (TThreadCaptures::Current().Has(*other)) {
-            try {
-                (*other)->Resume();
-            } catch (...) {
-                // A refused event (no timer could be started): nobody to report it to.
-            }
-        }
-    }
 }
 
 std::uintptr_t TKeyboardHook::Cookie() const noexcept {
@@ -147,7 +125,7 @@ void TKeyboardHook::SetActive(bool Value) {
     if (FReplay.Empty() && !FBurst.Examining()) {
         FHook.SetActive(false);
         if (FExclusive) {
-            ResumeOthers(this);
+            TThreadCaptures::Current().ResumeAll(this);
         }
         return;
     }
@@ -178,7 +156,7 @@ void TKeyboardHook::FinishDraining() {
         FDraining = false;
         TThreadCaptures::Current().StartsChanged();
         if (FExclusive) {
-            ResumeOthers(this);
+            TThreadCaptures::Current().ResumeAll(this);
         }
     } catch (const std::exception& error) {
         Logger().Error(std::string("HookProc: ") + error.what());
@@ -252,46 +230,9 @@ void TKeyboardHook::UpdateCardKeys() {
         return;
     }
     FStartsEpoch = thread.StartsEpoch();
-    TPrefixMatcher::TPrefixes starts(std::in_place);
-    TCardEnds ends(std::in_place);
-    thread.ForEach([this, &starts, &ends](const TKeyboardHook& hook) {
-        if (&hook != this && !hook.Active()) {
-            return;
-        }
-        if (!hook.FCardPrefixes) {
-            starts.reset();
-        }
-        for (const std::string& prefix : hook.FCardPrefixes.value_or(std::vector<std::string>())) {
-            if (starts && std::find(starts->begin(), starts->end(), prefix) == starts->end()) {
-                starts->push_back(prefix);
-            }
-        }
-        if (!hook.FCardEnds) {
-            ends.reset();
-        }
-        for (const char code : hook.FCardEnds.value_or(std::string())) {
-            if (ends && ends->find(code) == std::string::npos) {
-                *ends += code;
-            }
-        }
-    });
-    FEnds = std::move(ends);
+    TPrefixMatcher::TPrefixes starts;
+    thread.CardKeys(*this, starts, FEnds);
     FMatcher.SetPrefixes(std::move(starts), FBurst.Keys().Count() > 0);
-}
-
-std::vector<TKeyboardHook*> TKeyboardHook::TakingKeys() {
-    return TThreadCaptures::Current().OldestFirst(
-        [this](const TKeyboardHook& hook) { return &hook == this || hook.Active(); });
-}
-
-std::int32_t TKeyboardHook::QuietTime() const noexcept {
-    std::int32_t quiet = FSensitivity;
-    TThreadCaptures::Current().ForEach([this, &quiet](const TKeyboardHook& hook) {
-        if (&hook != this && hook.Active()) {
-            quiet = std::max(quiet, hook.FSensitivity);
-        }
-    });
-    return std::max(quiet, 0);
 }
 
 void TKeyboardHook::TakeKey(TMsg& Message, bool Decided) {
@@ -403,7 +344,7 @@ bool TKeyboardHook::CardEndsHere() {
     }
     try {
         TCardState state = TCardState::Settled;
-        for (const TKeyboardHook* hook : TakingKeys()) {
+        for (const TKeyboardHook* hook : TThreadCaptures::Current().TakingKeys(*this)) {
             state = JoinCardStates(state,
                                    hook->OnCardState ? hook->OnCardState(keys) : TCardState::Open);
             if (state == TCardState::Open) {
@@ -418,7 +359,7 @@ bool TKeyboardHook::CardEndsHere() {
 
 void TKeyboardHook::StartCardTail() {
     if (SwitchedOn() && !Suspended() && FBurst.Phase() == TBurstPhase::Idle) {
-        FBurst.StartCardTail(QuietTime());
+        FBurst.StartCardTail(TThreadCaptures::Current().QuietTime(*this));
     }
 }
 
@@ -447,7 +388,7 @@ std::unique_ptr<TKeys> TKeyboardHook::TakeBurst() {
 }
 
 void TKeyboardHook::HoldBurst() {
-    if (!FBurst.Hold(QuietTime())) {
+    if (!FBurst.Hold(TThreadCaptures::Current().QuietTime(*this))) {
         ProcessBuffer();
     }
 }
@@ -465,7 +406,7 @@ void TKeyboardHook::ProcessBuffer(bool* LastKeyConsumed) {
     // looked up again before their turn) or fail; the others still read theirs.
     std::vector<TKeyboardHook*> others;
     try {
-        others = TakingKeys();
+        others = TThreadCaptures::Current().TakingKeys(*this);
     } catch (...) {
         // Out of memory for the list: this capture reads the burst alone.
     }

@@ -137,10 +137,6 @@ private:
     // Brings the prefixes followed and the codes that can end a card up to date with every
     // capture of the thread that takes keys.
     void UpdateCardKeys();
-    // The captures of the thread that take keys, this one among them, the oldest first.
-    [[nodiscard]] std::vector<TKeyboardHook*> TakingKeys();
-    // The longest quiet time of the captures that take keys.
-    [[nodiscard]] std::int32_t QuietTime() const noexcept;
     // Whether the burst ends at the key press just held, as every capture taking keys sees it.
     [[nodiscard]] bool CardEndsHere();
     // After a burst that ended at its card's last key: the releases that follow are the card's.
@@ -158,7 +154,6 @@ private:
     void FinishDraining();
     // Picks up where a suspension left off.
     void Resume();
-    static void ResumeOthers(const TKeyboardHook* Exclusive) noexcept;
     // The last resort of destruction: whatever is held goes straight to the focused window.
     void ReleaseHeldKeys();
     void PostToFocus(const TKey& Key);

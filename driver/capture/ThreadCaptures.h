@@ -1,8 +1,9 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace wedgecard {
@@ -29,15 +30,20 @@ public:
     void Remove(TKeyboardHook& Capture) noexcept;
     // Compares addresses only: Capture may have been destroyed.
     [[nodiscard]] bool Has(const TKeyboardHook* Capture) const noexcept;
-    // Visits every capture, the latest first.
-    template <class TVisit>
-    void ForEach(TVisit&& Visit) const;
-    // The first capture, latest first, that Match accepts; null when none does.
-    template <class TMatch>
-    [[nodiscard]] TKeyboardHook* Find(TMatch&& Match) const;
-    // The captures Match accepts, the oldest first.
-    template <class TMatch>
-    [[nodiscard]] std::vector<TKeyboardHook*> OldestFirst(TMatch&& Match) const;
+
+    // What the captures that take keys (switched on and not suspended, and the one asking)
+    // agree on: who reads a burst, the oldest first; how long a burst waits, the longest quiet
+    // time; which keys can begin a card (none when any key can), and which can end one.
+    [[nodiscard]] std::vector<TKeyboardHook*> TakingKeys(const TKeyboardHook& Asking) const;
+    [[nodiscard]] std::int32_t QuietTime(const TKeyboardHook& Asking) const noexcept;
+    void CardKeys(const TKeyboardHook& Asking, std::optional<std::vector<std::string>>& Starts,
+                  std::optional<std::string>& Ends) const;
+
+    // The latest exclusive capture that is switched on; it suspends all others.
+    [[nodiscard]] const TKeyboardHook* Exclusive() const noexcept;
+    // Resumes every capture but Except, the latest first. A capture's handler may let go of
+    // others meanwhile: each is looked up again before its turn.
+    void ResumeAll(const TKeyboardHook* Except) noexcept;
 
     // The active message hooks of the thread, the latest activated first.
     void Link(TMessageHook& Hook) noexcept;
@@ -75,41 +81,10 @@ public:
     std::uint64_t Served = 0;
 
 private:
-    [[nodiscard]] static TKeyboardHook* Next(const TKeyboardHook& Capture) noexcept;
-
     TKeyboardHook* FLatestCapture = nullptr;
     TMessageHook* FLatestHook = nullptr;
     std::uint32_t FNextSerial = 1;
     std::uint64_t FStartsEpoch = 1;
 };
-
-template <class TVisit>
-void TThreadCaptures::ForEach(TVisit&& Visit) const {
-    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
-        Visit(*capture);
-    }
-}
-
-template <class TMatch>
-TKeyboardHook* TThreadCaptures::Find(TMatch&& Match) const {
-    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
-        if (Match(*capture)) {
-            return capture;
-        }
-    }
-    return nullptr;
-}
-
-template <class TMatch>
-std::vector<TKeyboardHook*> TThreadCaptures::OldestFirst(TMatch&& Match) const {
-    std::vector<TKeyboardHook*> captures;
-    for (TKeyboardHook* capture = FLatestCapture; capture != nullptr; capture = Next(*capture)) {
-        if (Match(*capture)) {
-            captures.push_back(capture);
-        }
-    }
-    std::reverse(captures.begin(), captures.end());
-    return captures;
-}
 
 }  // namespace wedgecard
