@@ -45,12 +45,11 @@ public:
     // Holds the burst for the quiet time from now; false when the system gave no timer, and the
     // burst must end now (it would never end, its keys held forever).
     [[nodiscard]] bool Hold(std::int32_t QuietTime) {
-        StopTimer();
-        FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime));
-        if (FTimerID != 0) {
-            FPhase = TBurstPhase::Holding;
+        if (!RestartTimer(QuietTime)) {
+            return false;
         }
-        return FTimerID != 0;
+        FPhase = TBurstPhase::Holding;
+        return true;
     }
 
     // Stops the timer. A burst without keys is over then, and so is a card's tail; one with
@@ -68,15 +67,15 @@ public:
     // The card just read ended at the burst's last key: its releases are awaited for the quiet
     // time. Nothing when no timer is to be had.
     void StartCardTail(std::int32_t QuietTime) {
-        StopTimer();
-        FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime));
-        FPhase = FTimerID != 0 ? TBurstPhase::CardTail : TBurstPhase::Idle;
+        FPhase = RestartTimer(QuietTime) ? TBurstPhase::CardTail : TBurstPhase::Idle;
     }
 
-    // The burst leaves the capture, to be examined or given back.
+    // The burst leaves the capture, to be examined or given back; its timer stops first, even
+    // when there is no memory for the next burst's keys.
     [[nodiscard]] std::unique_ptr<TKeys> Take() {
-        std::unique_ptr<TKeys> keys = std::exchange(FKeys, std::make_unique<TKeys>());
         StopTimer();
+        std::unique_ptr<TKeys> keys = std::exchange(FKeys, std::make_unique<TKeys>());
+        FPhase = TBurstPhase::Idle;
         return keys;
     }
 
@@ -85,6 +84,12 @@ public:
     void EndExamining() noexcept { --FExamining; }
 
 private:
+    bool RestartTimer(std::int32_t QuietTime) {
+        StopTimer();
+        FTimerID = FPlatform.SetTimer(static_cast<std::uint32_t>(QuietTime));
+        return FTimerID != 0;
+    }
+
     TCapturePlatform& FPlatform;
     std::unique_ptr<TKeys> FKeys;
     TBurstPhase FPhase = TBurstPhase::Idle;

@@ -138,7 +138,6 @@ void TKeyboardHook::EndBurst() {
         case TBurstPhase::Idle:
             break;
         case TBurstPhase::Holding:
-            FBurst.StopTimer();
             ProcessBuffer();
             break;
         case TBurstPhase::CardTail:
@@ -285,6 +284,7 @@ void TKeyboardHook::AddKeys(TKeys& Into, const TMsg& Message) {
     FPlatform.GetKeyboardState(state);
     const std::int32_t shiftState =
         ((state[vk::Shift] & 0x80) != 0 ? 1 : 0) | ((state[vk::Capital] & 0x01) != 0 ? 2 : 0);
+    const bool keyUp = IsKeyUp(Message);
     TMsg single = Message;
     single.lParam = (Message.lParam & ~std::intptr_t{0xFFFF}) | 1;
     for (int i = 0; i < repeatCount; ++i) {
@@ -292,7 +292,7 @@ void TKeyboardHook::AddKeys(TKeys& Into, const TMsg& Message) {
         key->Msg = single;
         key->KeyboardState = state;
         key->ShiftState = shiftState;
-        key->KeyUp = IsKeyUp(Message);
+        key->KeyUp = keyUp;
     }
 }
 
@@ -526,7 +526,6 @@ void TKeyboardHook::PostToFocus(const TKey& Key) {
 }
 
 void TKeyboardHook::ReleaseHeldKeys() {
-    FBurst.StopTimer();
     std::vector<std::unique_ptr<TKey>> replay;
     const bool replaying = FReplay.TakeAll(replay);
     const std::unique_ptr<TKeys> burst = TakeBurst();

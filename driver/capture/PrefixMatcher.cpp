@@ -49,9 +49,10 @@ void TPrefixMatcher::SetPrefixes(TPrefixes Prefixes, bool KeysHeld) {
 }
 
 bool TPrefixMatcher::CanBegin(bool KeyUp, std::uint8_t Code) const {
-    return std::any_of(FPrefixes->begin(), FPrefixes->end(), [KeyUp, Code](const auto& prefix) {
-        return StepCodes(prefix, 0, KeyUp, Code) != TCodeStep::Stop;
-    });
+    return !FPrefixes ||
+           std::any_of(FPrefixes->begin(), FPrefixes->end(), [KeyUp, Code](const auto& prefix) {
+               return StepCodes(prefix, 0, KeyUp, Code) != TCodeStep::Stop;
+           });
 }
 
 void TPrefixMatcher::Follow(const TKeys& Keys, int Position) {

@@ -41,7 +41,7 @@ public:
     // changed since the burst began.
     [[nodiscard]] bool Following() const noexcept { return FPrefixes && !FHoldWhole; }
 
-    // Whether a key not yet held can begin a prefix.
+    // Whether a key not yet held can begin a prefix; any key can without prefixes.
     [[nodiscard]] bool CanBegin(bool KeyUp, std::uint8_t Code) const;
 
     // Follows the matches over the held key at Position, the newest.

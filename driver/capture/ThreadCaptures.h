@@ -19,7 +19,7 @@ class TMessageHook;
 // first, so a key message is served to the hook switched on last first, and reaches the capture
 // switched on last first. Reading cards goes the other way: the captures read a burst the
 // oldest first, so that a card several devices read goes to them in the order they were
-// opened; OldestFirst walks the list backwards for that.
+// opened; TakingKeys walks the list backwards for that.
 class TThreadCaptures {
 public:
     // The calling thread's.
