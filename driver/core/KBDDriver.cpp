@@ -485,8 +485,4 @@ bool TKBDDriver::ReceiveKeyboardData(const TKeys& Keys, TKeyRanges& Consumed) {
     return found;
 }
 
-std::string TKBDDriver::FormatTrackData(const TKeys::TTracks& Tracks) {
-    return TKeyCodeCardFrame::FormatTrackData(Tracks);
-}
-
 }  // namespace wedgecard

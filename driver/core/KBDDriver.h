@@ -94,9 +94,6 @@ public:
     // Open if any is open, else Complete if a card of one ends at the last key.
     [[nodiscard]] TCardState CardState(const TKeys& Keys) const;
 
-    // "@1" track 1 "@2" track 2 "@3" track 3, every "@" inside a track doubled.
-    [[nodiscard]] static std::string FormatTrackData(const TKeys::TTracks& Tracks);
-
     void AddDataEvent(const std::string& Source, const std::string& Message,
                       const std::string& Data);
     void AddErrorEvent(const std::string& Text);

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "driver/core/CardFrame.h"
 #include "driver/core/EventLogText.h"
 #include "tests/driver/core/DriverFixture.h"
 #include "tests/support/LogCapture.h"
@@ -253,13 +254,13 @@ TEST_F(CardRecognition, LogsTheBufferItReceives) {
 }
 
 TEST(TrackData, FormatsAllThreeMarkersAndDoublesAtSigns) {
-    EXPECT_EQ(TKBDDriver::FormatTrackData({"", "", ""}), "@1@2@3");
-    EXPECT_EQ(TKBDDriver::FormatTrackData({"a@b", "@", "x@@"}), "@1a@@b@2@@@3x@@@@");
+    EXPECT_EQ(TKeyCodeCardFrame::FormatTrackData({"", "", ""}), "@1@2@3");
+    EXPECT_EQ(TKeyCodeCardFrame::FormatTrackData({"a@b", "@", "x@@"}), "@1a@@b@2@@@3x@@@@");
 }
 
 TEST(TrackData, TheLogShowsTheLengthOfEachTrackAndADriverErrorsTextAsItIs) {
     EXPECT_EQ(EventDataLogText(CardRead, "@1;12345=67890?@2Track2@3"), "@1[13]@2[6]@3[0]");
-    EXPECT_EQ(EventDataLogText(CardRead, TKBDDriver::FormatTrackData({"a@b", "@", "x@@"})),
+    EXPECT_EQ(EventDataLogText(CardRead, TKeyCodeCardFrame::FormatTrackData({"a@b", "@", "x@@"})),
               "@1[3]@2[1]@3[3]");
     // Data of another form gives away no more than its length.
     EXPECT_EQ(EventDataLogText(CardRead, "a@x@"), "[4]");
