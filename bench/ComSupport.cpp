@@ -1,33 +1,9 @@
 #include "bench/ComSupport.h"
 
-#include "driver/core/untUtils.h"
-
 // The linker's symbol for the start of the image this code is linked into.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace benchpad {
-
-HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const wchar_t* Message) noexcept {
-    ComPtr<ICreateErrorInfo> created;
-    ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(CreateErrorInfo(&created)) && SUCCEEDED(created->SetGUID(Source.Interface)) &&
-        SUCCEEDED(created->SetSource(const_cast<LPOLESTR>(Source.Name))) &&
-        SUCCEEDED(created->SetDescription(const_cast<LPOLESTR>(Message))) &&
-        SUCCEEDED(created.As(&info))) {
-        SetErrorInfo(0, info.Get());
-    } else {
-        SetErrorInfo(0, nullptr);
-    }
-    return Code;
-}
-
-HRESULT SetComErrorAnsi(const TErrorSource& Source, HRESULT Code, const char* Message) noexcept {
-    try {
-        return SetComError(Source, Code, wedgecard::TKBDUtils::ToWide(Message).c_str());
-    } catch (...) {
-        return SetComError(Source, Code, L"");
-    }
-}
 
 std::wstring ThisModulePath() {
     std::wstring path(MAX_PATH, L'\0');

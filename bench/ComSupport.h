@@ -33,10 +33,16 @@ struct TErrorSource {
     const wchar_t* Name;
 };
 
-// Fill the thread's error information (IErrorInfo) and return Code. The second takes a message
-// in Windows-1251.
-HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const wchar_t* Message) noexcept;
-HRESULT SetComErrorAnsi(const TErrorSource& Source, HRESULT Code, const char* Message) noexcept;
+// Fills the thread's error information (IErrorInfo) and returns Code. Message is UTF-16, or
+// Windows-1251 as an exception's. Without memory for an error object the thread is left with
+// none, so that a caller never reads the description of an earlier error.
+template <class TChar>
+HRESULT SetComError(const TErrorSource& Source, HRESULT Code, const TChar* Message) noexcept {
+    if (!wedgecard::SetErrorDescription(Source.Interface, Source.Name, Message)) {
+        SetErrorInfo(0, nullptr);
+    }
+    return Code;
+}
 
 // The whole body of a COM method: whatever escapes becomes a failing HRESULT with its message
 // in the thread's error information. A failure the body returns itself clears that information,
@@ -50,11 +56,11 @@ HRESULT ComMethod(const TErrorSource& Source, TBody&& Body) noexcept {
         }
         return result;
     } catch (const EOleError& error) {
-        return SetComErrorAnsi(Source, error.Code(), error.what());
+        return SetComError(Source, error.Code(), error.what());
     } catch (const std::bad_alloc&) {
         return SetComError(Source, E_OUTOFMEMORY, L"Out of memory");
     } catch (const std::exception& error) {
-        return SetComErrorAnsi(Source, E_FAIL, error.what());
+        return SetComError(Source, E_FAIL, error.what());
     } catch (...) {
         return SetComError(Source, E_UNEXPECTED, L"Unexpected error");
     }

@@ -217,30 +217,33 @@ inline HRESULT MoveIntoElement(SAFEARRAY* Array, LONG Index, VARIANT& Value) noe
 }
 
 // Makes Description the calling thread's error information for a failure of Interface, coming
-// from Source (a ProgID).
-inline void SetErrorDescription(REFIID Interface, const wchar_t* Source,
-                                const std::wstring& Description) noexcept {
+// from Source (a ProgID). False when no error object could be made: the thread's error
+// information is then as it was.
+inline bool SetErrorDescription(REFIID Interface, const wchar_t* Source,
+                                const wchar_t* Description) noexcept {
     ComPtr<ICreateErrorInfo> create;
     if (FAILED(CreateErrorInfo(&create))) {
-        return;
+        return false;
     }
     create->SetGUID(Interface);
     create->SetSource(const_cast<LPOLESTR>(Source));
-    create->SetDescription(const_cast<LPOLESTR>(Description.c_str()));
+    create->SetDescription(const_cast<LPOLESTR>(Description));
     ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create.As(&info))) {
-        SetErrorInfo(0, info.Get());
+    if (FAILED(create.As(&info))) {
+        return false;
     }
+    SetErrorInfo(0, info.Get());
+    return true;
 }
 
 // The same with the 8-bit text of an exception.
-inline void SetErrorDescription(REFIID Interface, const wchar_t* Source,
+inline bool SetErrorDescription(REFIID Interface, const wchar_t* Source,
                                 const char* Description) noexcept {
     try {
-        SetErrorDescription(Interface, Source, TKBDUtils::ToWide(Description));
+        return SetErrorDescription(Interface, Source, TKBDUtils::ToWide(Description).c_str());
     } catch (...) {
         // No room for the text: the failure is still reported, without a description.
-        SetErrorDescription(Interface, Source, std::wstring());
+        return SetErrorDescription(Interface, Source, L"");
     }
 }
 
